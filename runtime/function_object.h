@@ -1,0 +1,84 @@
+// The function type shared by every module built on this runtime: its
+// record, flag bits, creation and fast-call entries.
+//
+// A function object pairs a static PyMethodDef (name, wrapper, calling
+// convention) with what a Python function carries: qualified name, module,
+// globals, code object, doc, defaults and annotations.  The type itself is
+// published in the shared registry (type_registry.h), so the slot functions
+// that serve an object may be those of the module that published it first;
+// the record layout below is therefore a contract among those modules.
+#ifndef TOBRIM_RUNTIME_FUNCTION_OBJECT_H
+#define TOBRIM_RUNTIME_FUNCTION_OBJECT_H
+
+#include "config.h"
+
+// Function-object flag bits (field `flags`).
+enum : int {
+    FUNCTION_FLAG_STATIC = 0x01,     // cancels the self rule
+    FUNCTION_FLAG_IN_CLASS = 0x04,   // with STATIC clear, the first argument is self
+    FUNCTION_FLAG_COROUTINE = 0x08,  // marks a coroutine function
+};
+
+struct __pyx_CyFunctionObject {
+    // ob_base, m_ml, m_self, m_module, m_weakreflist, vectorcall, mm_class
+    PyCMethodObject func;
+    PyObject *func_name;        // lazily made from ml_name
+    PyObject *func_qualname;    // never null while alive
+    PyObject *func_doc;         // lazily made from ml_doc
+    PyObject *func_globals;     // never null while alive
+    PyObject *func_code;
+    PyObject *func_closure;
+    PyObject *defaults;         // storage for the defaults getter
+    int flags;
+    PyObject *defaults_tuple;
+    PyObject *defaults_kwdict;
+    PyObject *(*defaults_getter)(PyObject *);
+    PyObject *func_annotations;
+    PyObject *func_is_coroutine;
+};
+
+static_assert(sizeof(void *) != 8 || sizeof(__pyx_CyFunctionObject) == 168,
+              "the record size is shared with other modules through the registry");
+
+static inline __pyx_CyFunctionObject *__Pyx_CyFunction_Cast(PyObject *op) {
+    return reinterpret_cast<__pyx_CyFunctionObject *>(op);
+}
+
+// The self rule: the first positional argument becomes the wrapper's self.
+static inline bool __Pyx_CyFunction_SelfRule(const __pyx_CyFunctionObject *f) {
+    return (f->flags & (FUNCTION_FLAG_STATIC | FUNCTION_FLAG_IN_CLASS)) == FUNCTION_FLAG_IN_CLASS;
+}
+
+extern PyType_Spec __pyx_CyFunctionType_spec;
+
+// New tracked function object of the module's function type; the arguments
+// are borrowed.  Null with an error set on failure.
+PyObject *__Pyx_CyFunction_New(PyMethodDef *ml, int flags, PyObject *qualname,
+                               PyObject *closure, PyObject *module, PyObject *globals,
+                               PyObject *code);
+
+PyObject *__Pyx_CyFunction_Vectorcall_NOARGS(PyObject *func, PyObject *const *args,
+                                             size_t nargsf, PyObject *kwnames) noexcept;
+PyObject *__Pyx_CyFunction_Vectorcall_O(PyObject *func, PyObject *const *args,
+                                        size_t nargsf, PyObject *kwnames) noexcept;
+PyObject *__Pyx_CyFunction_Vectorcall_FASTCALL_KEYWORDS(PyObject *func, PyObject *const *args,
+                                                        size_t nargsf,
+                                                        PyObject *kwnames) noexcept;
+PyObject *__Pyx_CyFunction_Vectorcall_FASTCALL_KEYWORDS_METHOD(PyObject *func,
+                                                               PyObject *const *args,
+                                                               size_t nargsf,
+                                                               PyObject *kwnames) noexcept;
+
+// Argument errors naming the definition's ml_name: "%.200s() %s" and
+// "%.200s() %s (%zd given)".  Both return null for the caller to pass on.
+PyObject *__Pyx_CyFunction_raise_type_error(__pyx_CyFunctionObject *f, const char *message);
+PyObject *__Pyx_CyFunction_raise_argument_count_error(__pyx_CyFunctionObject *f,
+                                                      const char *message, Py_ssize_t count);
+
+int __Pyx_CyFunction_clear(PyObject *op) noexcept;
+
+// tp_call (function_call.cpp) and the attribute table (function_attributes.cpp).
+PyObject *__Pyx_CyFunction_CallAsMethod(PyObject *func, PyObject *args, PyObject *kw) noexcept;
+extern PyGetSetDef __pyx_CyFunction_getsets[];
+
+#endif

@@ -1,0 +1,24 @@
+// What the runtime needs to know about the module it is compiled into.
+//
+// The runtime is compiled into every module that uses it, and each module
+// keeps its own state.  A module hands the runtime the locations of the
+// state slots it reads (never the values, which are filled during the
+// module's execute step) through one constant record it defines.
+#ifndef TOBRIM_RUNTIME_MODULE_HOOKS_H
+#define TOBRIM_RUNTIME_MODULE_HOOKS_H
+
+#include "config.h"
+
+struct __Pyx_CodeObjectCache;
+
+struct __Pyx_RuntimeModule {
+    PyObject *const *module_dict;     // globals of traceback frames
+    PyObject *const *source_path;     // file name of traceback records
+    PyTypeObject *const *function_type;
+    __Pyx_CodeObjectCache *code_cache;
+};
+
+// Defined by the module.
+extern const __Pyx_RuntimeModule __pyx_runtime_module;
+
+#endif
