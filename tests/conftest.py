@@ -1,0 +1,90 @@
+"""Fixtures: the built module, and raylib's keyboard state driven through
+raylib's own automation events on the very library the module loaded."""
+import ctypes
+import os
+import pathlib
+import sys
+
+import pytest
+
+TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents[1] / "build/release/tree")).resolve()
+DEBUG = hasattr(sys, "gettotalrefcount")
+
+# raylib's private automation event types (rcore.c): key up and key down.
+INPUT_KEY_UP = 1
+INPUT_KEY_DOWN = 2
+LOG_NONE = 7
+
+
+class AutomationEvent(ctypes.Structure):
+    _fields_ = [("frame", ctypes.c_uint), ("type", ctypes.c_uint), ("params", ctypes.c_int * 4)]
+
+
+def load_raylib():
+    """raylib as the module loaded it (same file, so the same handle)."""
+    lib = ctypes.CDLL(str(TREE / "tobrim.libs" / "libraylib.so.600"))
+    lib.SetTraceLogLevel.argtypes = [ctypes.c_int]
+    lib.PlayAutomationEvent.argtypes = [AutomationEvent]
+    lib.PollInputEvents.argtypes = []
+    lib.IsWindowReady.restype = ctypes.c_bool
+    lib.SetTraceLogLevel(LOG_NONE)
+    return lib
+
+
+class Keyboard:
+    """Frames without a window: poll, then play the frame's key events."""
+
+    def __init__(self, lib):
+        self.lib = lib
+
+    def frame(self, down=(), up=()):
+        self.lib.PollInputEvents()
+        for key in down:
+            self._play(INPUT_KEY_DOWN, key)
+        for key in up:
+            self._play(INPUT_KEY_UP, key)
+
+    def _play(self, kind, key):
+        event = AutomationEvent(0, kind)
+        event.params[0] = key
+        self.lib.PlayAutomationEvent(event)
+
+    def release_all(self):
+        self.frame(up=range(1, 512))
+        self.frame()
+
+
+@pytest.fixture(scope="session")
+def key():
+    import tobrim.key.key as module
+    return module
+
+
+@pytest.fixture(scope="session")
+def _raylib(key):
+    return load_raylib()
+
+
+@pytest.fixture
+def keyboard(_raylib):
+    kb = Keyboard(_raylib)
+    kb.release_all()
+    yield kb
+    kb.release_all()
+
+
+@pytest.fixture
+def run_python(tmp_path):
+    """Runs code in a fresh interpreter of the same kind, with the built tree
+    on the path; returns the completed process."""
+    import subprocess
+
+    def run(code, check=True, cwd=None):
+        env = dict(os.environ, PYTHONPATH=str(TREE))
+        proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                              env=env, cwd=cwd or tmp_path, timeout=120)
+        if check and proc.returncode != 0:
+            raise AssertionError(f"child failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+        return proc
+
+    return run

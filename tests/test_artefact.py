@@ -1,0 +1,75 @@
+"""The shared object users install: what it needs and what it exports, and
+an install from the source tree into a fresh virtual environment."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import TREE
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+@pytest.fixture(scope="module")
+def so():
+    (path,) = glob.glob(str(TREE / "tobrim/key/key.cpython-314*-x86_64-linux-gnu.so"))
+    return path
+
+
+def tool(*args):
+    return subprocess.run(args, capture_output=True, text=True, check=True).stdout
+
+
+def test_needs_only_raylib_and_libc(so):
+    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", tool("readelf", "-d", so))
+    assert sorted(needed) == ["libc.so.6", "libraylib.so.600"]
+
+
+def test_finds_raylib_beside_the_package(so):
+    dynamic = tool("readelf", "-d", so)
+    assert re.search(r"\((?:RUNPATH|RPATH)\)\s+Library (?:runpath|rpath): \[\$ORIGIN/../../tobrim.libs\]", dynamic)
+
+
+def test_exports_exactly_the_entry_and_main_flag(so):
+    defined = tool("nm", "-D", "--defined-only", so).split("\n")
+    names = sorted(line.split()[-1] for line in defined if line.strip())
+    assert names == ["PyInit_key", "__pyx_module_is_main_tobrim__key__key"]
+
+
+def test_uses_no_cxx_runtime_or_glibc_only_entries(so):
+    undefined = [line.split()[-1] for line in tool("nm", "-D", "--undefined-only", so).splitlines()]
+    # __cxa_finalize comes with the C library's start files, not the C++ runtime.
+    cxx = [s for s in undefined if s.startswith(("_Z", "__cxa", "__gxx", "_Unwind"))
+           and not s.startswith("__cxa_finalize")]
+    assert not cxx
+    assert not [s for s in undefined if re.fullmatch(r"__\w+_chk", s.split("@")[0])]
+
+
+@pytest.mark.skipif(os.environ.get("TOBRIM_VARIANT", "release") != "release",
+                    reason="the wheel is built for the release interpreter")
+def test_pip_install_into_a_fresh_venv(tmp_path):
+    venv = tmp_path / "venv"
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    str(venv)], check=True)
+    python = str(venv / "bin/python")
+    src = tmp_path / "src"
+    shutil.copytree(ROOT, src, ignore=shutil.ignore_patterns("build", ".git", "__pycache__"))
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "TOBRIM_TREE")}
+    proc = subprocess.run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index",
+                           "-q", str(src)], capture_output=True, text=True, env=env, cwd=tmp_path)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    out = subprocess.run([python, "-c", "import tobrim.key.key as k; print(k.pressed(65), k.__file__)"],
+                         capture_output=True, text=True, env=env, cwd=elsewhere, check=True).stdout
+    answer, path = out.split()
+    assert answer == "False"
+    site = os.path.dirname(os.path.dirname(os.path.dirname(path)))
+    assert path.startswith(str(venv))
+    assert os.path.exists(os.path.join(site, "tobrim.libs", "libraylib.so.600"))
+    assert os.path.exists(os.path.join(site, "tobrim", "key", "key.pyi"))
+    assert os.path.exists(os.path.join(site, "tobrim", "key", "py.typed"))

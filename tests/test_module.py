@@ -1,0 +1,144 @@
+"""Import, re-import, re-initialisation and the one-interpreter rule."""
+import sys
+import textwrap
+
+import pytest
+
+
+def test_namespace(key):
+    names = [n for n in vars(key) if not n.startswith("__") or n in ("__builtins__", "__test__")]
+    assert names == ["__builtins__", "pressed", "released", "pressed_repeat", "down", "up", "__test__"]
+    assert key.__test__ == {}
+    assert key.__name__ == "tobrim.key.key"
+    assert key.__package__ == "tobrim.key"
+    assert key.__file__.endswith("key.cpython-314%s-x86_64-linux-gnu.so" % ("d" if hasattr(sys, "gettotalrefcount") else ""))
+    assert not hasattr(key, "__path__")
+    assert key.__loader__ is key.__spec__.loader
+
+
+def test_reimport_gives_the_same_objects(run_python):
+    run_python(textwrap.dedent("""
+        import sys
+        import tobrim.key.key as first
+        pressed = first.pressed
+        del sys.modules["tobrim.key.key"]
+        import tobrim.key.key as second
+        assert second is first and second.pressed is pressed
+        assert sys.modules["tobrim.key.key"] is first
+    """))
+
+
+def test_exec_on_another_module_is_refused(run_python):
+    run_python(textwrap.dedent("""
+        import ctypes, types
+        import tobrim.key.key as key
+        lib = ctypes.PyDLL(key.__file__)
+        lib.PyInit_key.restype = ctypes.c_void_p
+        moduledef = lib.PyInit_key()
+        exec_def = ctypes.pythonapi.PyModule_ExecDef
+        exec_def.argtypes = [ctypes.py_object, ctypes.c_void_p]
+        exec_def.restype = ctypes.c_int
+        other = types.ModuleType("other")
+        try:
+            exec_def(other, moduledef)
+        except RuntimeError as e:
+            assert str(e) == ("Module 'key' has already been imported. "
+                              "Re-initialisation is not supported."), e
+        else:
+            raise AssertionError("no RuntimeError")
+        assert exec_def(key, moduledef) == 0
+        assert key.pressed(65) is False
+    """))
+
+
+def test_second_interpreter_is_refused(run_python):
+    proc = run_python(textwrap.dedent("""
+        import _interpreters
+        import tobrim.key.key
+        interp = _interpreters.create("legacy")
+        err = _interpreters.exec(interp, "import tobrim.key.key")
+        print(err.type.__name__, err.msg, sep="|")
+        _interpreters.destroy(interp)
+    """))
+    assert proc.stdout.strip() == ("ImportError|Interpreter change detected - this module can only "
+                                   "be loaded into one interpreter per process.")
+
+
+def test_first_interpreter_owns_the_module(run_python):
+    proc = run_python(textwrap.dedent("""
+        import _interpreters
+        interp = _interpreters.create("legacy")
+        assert _interpreters.exec(interp, "import tobrim.key.key") is None
+        try:
+            import tobrim.key.key
+        except ImportError as e:
+            print(e)
+    """))
+    assert "Interpreter change detected" in proc.stdout
+
+
+def test_registry_holds_the_shared_types(key):
+    registry = sys.modules["_cython_3_2_8"]
+    ftype = type(key.pressed)
+    assert vars(registry)["cython_function_or_method"] is ftype
+    assert vars(registry)["_common_types_metatype"] is type(ftype)
+    assert ftype.__name__ == "cython_function_or_method"
+    assert ftype.__module__ == "_cython_3_2_8"
+    assert ftype.__module__ is not ftype.__module__
+    assert type(ftype).__bases__ == (type,)
+
+
+def test_second_module_shares_the_function_type(key):
+    import _runtime_test
+    assert _runtime_test.function_type is type(key.pressed)
+
+
+@pytest.mark.parametrize("entry,message", [
+    ("42", "Shared Cython type cython_function_or_method is not a type object"),
+    ("type('T', (), {})", "Shared Cython type cython_function_or_method has the wrong size, try recompiling"),
+])
+def test_bad_registry_entry_fails_the_import(run_python, entry, message):
+    proc = run_python(textwrap.dedent(f"""
+        import sys, types, traceback
+        registry = types.ModuleType("_cython_3_2_8")
+        registry.cython_function_or_method = {entry}
+        sys.modules["_cython_3_2_8"] = registry
+        try:
+            import tobrim.key.key
+        except TypeError as e:
+            last = traceback.extract_tb(e.__traceback__)[-1]
+            print(e, last.name, last.lineno, sep="|")
+    """))
+    assert proc.stdout.strip() == f"{message}|init tobrim.key.key|1"
+
+
+def test_any_metaclass_entry_passes(run_python):
+    run_python(textwrap.dedent("""
+        import sys, types
+        registry = types.ModuleType("_cython_3_2_8")
+        class Meta(type): pass
+        registry._common_types_metatype = Meta
+        sys.modules["_cython_3_2_8"] = registry
+        import tobrim.key.key as key
+        assert type(type(key.pressed)) is Meta
+    """))
+
+
+def test_module_under_another_spec_name_is_entered_under_its_own(run_python):
+    run_python(textwrap.dedent("""
+        import importlib.machinery, importlib.util, sys
+        import tobrim.key
+        path = next(p for p in tobrim.key.__path__)
+        import glob
+        so = glob.glob(path + "/key.cpython-*.so")[0]
+        loader = importlib.machinery.ExtensionFileLoader("key", so)
+        spec = importlib.util.spec_from_file_location("key", so, loader=loader)
+        try:
+            module = importlib.util.module_from_spec(spec)
+        except ImportError as e:
+            # The interpreter looks for PyInit_<last part of the name>.
+            raise
+        spec.loader.exec_module(module)
+        assert module.__name__ == "key"
+        assert sys.modules["tobrim.key.key"] is module
+    """))

@@ -1,0 +1,59 @@
+"""Real key presses in a real raylib window under Xvfb."""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import TREE
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+pytestmark = pytest.mark.skipif(not (shutil.which("Xvfb") and shutil.which("xdotool")),
+                                reason="needs Xvfb and xdotool")
+
+
+@pytest.fixture(scope="module")
+def probe():
+    display = f":{90 + os.getpid() % 100}"
+    server = subprocess.Popen(["Xvfb", display, "-screen", "0", "320x240x24", "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        env = dict(os.environ, DISPLAY=display, PYTHONPATH=os.pathsep.join([str(TREE), HERE]))
+        for _ in range(50):
+            if subprocess.run(["xdotool", "getmouselocation"], env=env, capture_output=True).returncode == 0:
+                break
+            import time
+            time.sleep(0.1)
+        proc = subprocess.run([sys.executable, os.path.join(HERE, "window_probe.py")], env=env,
+                              capture_output=True, text=True, timeout=120)
+        assert proc.returncode == 0, proc.stdout + proc.stderr
+        return json.loads(proc.stdout.strip().splitlines()[-1])
+    finally:
+        server.terminate()
+        server.wait(10)
+
+
+def test_press_is_seen_in_its_first_frame(probe):
+    held = [f for phase, f in probe["frames"] if phase == "held"]
+    first_down = next(i for i, f in enumerate(held) if f["down"])
+    assert held[first_down]["pressed"] and not held[first_down]["up"]
+    assert sum(f["pressed"] for f in held) == 1
+
+
+def test_holding_repeats(probe):
+    held = [f for phase, f in probe["frames"] if phase == "held"]
+    assert any(f["pressed_repeat"] for f in held)
+
+
+def test_release_is_seen_in_its_first_frame(probe):
+    after = [f for phase, f in probe["frames"] if phase == "after"]
+    first_up = next(i for i, f in enumerate(after) if f["up"])
+    assert after[first_up]["released"]
+    assert sum(f["released"] for f in after) == 1
+
+
+def test_codes_outside_the_range_answer_false(probe):
+    assert all(answers == [False] * 5 for answers in probe["outside"].values())
