@@ -4,6 +4,10 @@
 #include <cstring>
 
 #include <frameobject.h>
+// The frame record itself, for its line number field.
+#define Py_BUILD_CORE 1
+#include <internal/pycore_frame.h>
+#undef Py_BUILD_CORE
 
 #include "module_hooks.h"
 
@@ -144,6 +148,7 @@ void __Pyx_AddTraceback(const char *funcname, int py_line) {
         Py_DECREF(code);
         return;
     }
+    frame->f_lineno = py_line;
     PyTraceBack_Here(frame);
     Py_DECREF(code);
     Py_DECREF(frame);

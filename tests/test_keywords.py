@@ -1,0 +1,110 @@
+"""Keyword names that are not the interned parameter name: equal strings
+built at run time, str subclasses, non-strings, and the duplicate and
+unexpected keywords of names tuples and keyword dicts."""
+import pytest
+
+_testcapi = pytest.importorskip("_testcapi")
+
+
+def runtime_key():
+    return "".join(["k", "e", "y"])
+
+
+class NeverEqual(str):
+    def __eq__(self, other):
+        return False
+
+    __hash__ = str.__hash__
+
+
+class AlwaysEqual(str):
+    def __eq__(self, other):
+        return True
+
+    __hash__ = str.__hash__
+
+
+class RaisingEqual(str):
+    def __eq__(self, other):
+        raise LookupError("from __eq__")
+
+    __hash__ = str.__hash__
+
+
+def vectorcall(func, values, names):
+    return _testcapi.pyobject_vectorcall(func, tuple(values), tuple(names))
+
+
+# (positional values, keyword names, keyword values, key code seen or (exception, message))
+CASES = [
+    ((), [runtime_key()], [66], 66),
+    ((), [AlwaysEqual("zzz")], [66], 66),
+    ((), ["key"], [66], 66),
+    ((), [NeverEqual("key")], [66], (TypeError, "down() got an unexpected keyword argument 'key'")),
+    ((), [RaisingEqual("key")], [66], (LookupError, "from __eq__")),
+    ((), [b"key"], [66], (TypeError, "down() keywords must be strings")),
+    ((), [5], [66], (TypeError, "down() keywords must be strings")),
+    ((66,), [runtime_key()], [66], (TypeError, "down() got multiple values for keyword argument 'key'")),
+    ((66,), [AlwaysEqual("x")], [66], (TypeError, "down() got multiple values for keyword argument 'x'")),
+    ((), ["k", "key"], [1, 66], (TypeError, "down() got an unexpected keyword argument 'k'")),
+    ((), ["key", "k"], [66, 1], (TypeError, "down() got an unexpected keyword argument 'k'")),
+    ((), ["key", "key"], [66, 67], (TypeError, "down() got multiple values for keyword argument 'key'")),
+    ((), [runtime_key(), "key"], [66, 67], (TypeError, "down() got multiple values for keyword argument 'key'")),
+]
+
+
+@pytest.mark.parametrize("values,names,kwvalues,expected", CASES)
+def test_names_tuples(key, keyboard, values, names, kwvalues, expected):
+    keyboard.frame(down=[66])
+    call = lambda: vectorcall(key.down, list(values) + list(kwvalues), names)
+    if isinstance(expected, int):
+        assert call() is True
+    else:
+        exc, message = expected
+        with pytest.raises(exc) as info:
+            call()
+        assert str(info.value) == message
+
+
+# (positional args, keyword dict, key code seen or (exception, message))
+DICT_CASES = [
+    ((), {runtime_key(): 66}, 66),
+    ((), {AlwaysEqual("zzz"): 66}, 66),
+    ((), {NeverEqual("key"): 66}, (TypeError, "down() got an unexpected keyword argument 'key'")),
+    ((), {"key": 66, "a": 1, "b": 2}, (TypeError, "down() got an unexpected keyword argument 'a'")),
+    ((), {"b": 2, "key": 66, "a": 1}, (TypeError, "down() got an unexpected keyword argument 'b'")),
+    ((66,), {runtime_key(): 66}, (TypeError, "down() got multiple values for keyword argument 'key'")),
+    ((66,), {"a": 1}, (TypeError, "down() got an unexpected keyword argument 'a'")),
+]
+
+
+@pytest.mark.parametrize("args,kwargs,expected", DICT_CASES)
+def test_keyword_dicts(key, keyboard, args, kwargs, expected):
+    keyboard.frame(down=[66])
+    if isinstance(expected, int):
+        assert key.down(*args, **kwargs) is True
+    else:
+        exc, message = expected
+        with pytest.raises(exc) as info:
+            key.down(*args, **kwargs)
+        assert str(info.value) == message
+
+
+def test_name_without_cached_hash_matches(key, keyboard):
+    keyboard.frame(down=[66])
+    # A str fresh from decoding has no hash cached yet.
+    name = bytes([107, 101, 121]).decode()
+    assert vectorcall(key.down, [66], [name]) is True
+    assert hash(name) == hash("key")
+
+
+def test_keyword_values_are_released(key):
+    import sys
+    value = 1000 + int("66")
+    count = sys.getrefcount(value)
+    for _ in range(50):
+        with pytest.raises(TypeError):
+            vectorcall(key.down, [value, value], ["key", "key"])
+        with pytest.raises(TypeError):
+            key.down(value, key=value)
+    assert sys.getrefcount(value) == count

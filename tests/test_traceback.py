@@ -1,0 +1,106 @@
+"""Traceback records added by failing key queries and by the runtime's
+record operation: where they point, what they keep, and the per-line cache
+of code objects."""
+import textwrap
+import traceback
+
+import pytest
+
+import _runtime_test as rt
+
+
+def newest(exc):
+    tb = exc.__traceback__
+    while tb.tb_next:
+        tb = tb.tb_next
+    return tb
+
+
+def failure(call):
+    try:
+        call()
+    except Exception as e:
+        return e
+    raise AssertionError("no failure")
+
+
+def test_record_points_at_the_source_line(key):
+    tb = newest(failure(lambda: key.released("x")))
+    assert tb.tb_lineno == 12 and tb.tb_frame.f_lineno == 12
+    code = tb.tb_frame.f_code
+    assert (code.co_filename, code.co_name, code.co_firstlineno) == (
+        "src/tobrim/key/key.pyi", "tobrim.key.key.released", 12)
+    assert tb.tb_frame.f_globals is vars(key)
+
+
+def test_repeated_failures_share_one_code_object(key):
+    first = newest(failure(lambda: key.pressed()))
+    second = newest(failure(lambda: key.pressed(None)))
+    assert first.tb_frame is not second.tb_frame
+    assert first.tb_frame.f_code is second.tb_frame.f_code
+
+
+def test_existing_traceback_is_kept_and_extended():
+    try:
+        raise ValueError("original")
+    except ValueError as e:
+        original = e
+    before = traceback.extract_tb(original.__traceback__)
+    with pytest.raises(ValueError) as info:
+        rt.add_traceback(original, "recorded", 41)
+    assert info.value is original and type(info.value) is ValueError
+    entries = traceback.extract_tb(info.value.__traceback__)
+    # The interpreter links a new entry in front of the chain it finds: the
+    # old entries stay, behind the record (and the caller's frame is linked
+    # in front of both as the error leaves the call).
+    n = len(before)
+    assert [(f.name, f.lineno) for f in entries[-n:]] == [(f.name, f.lineno) for f in before]
+    rec = entries[-n - 1]
+    assert (rec.name, rec.lineno, rec.filename) == ("recorded", 41, "tests/ext/runtime_test.cpp")
+
+
+def test_cache_in_a_fresh_module(run_python):
+    # A fresh process: the test module's cache starts empty there.
+    proc = run_python(textwrap.dedent("""
+        import _runtime_test as rt, traceback
+        def record(name, line):
+            try:
+                rt.add_traceback(RuntimeError(), name, line)
+            except RuntimeError as e:
+                return traceback.extract_tb(e.__traceback__)[-1]
+        print(rt.cache())
+        record("up", 21); record("pressed", 9); record("down", 18)
+        print(rt.cache())
+        print(record("other name", 9).name)
+        for line in range(100, 161):
+            record("f", line)
+        print(rt.cache()[0], len(rt.cache()[1]))
+        record("f", 5)
+        max_count, lines = rt.cache()
+        print(max_count, len(lines), lines == sorted(set(lines)), lines[:4])
+    """))
+    assert proc.stdout.splitlines() == [
+        "(0, [])",
+        "(64, [9, 18, 21])",
+        "pressed",
+        "64 64",
+        "128 65 True [5, 9, 18, 21]",
+    ]
+
+
+def test_init_failure_records_the_stage_line(run_python):
+    proc = run_python(textwrap.dedent("""
+        import sys, types, traceback
+        registry = types.ModuleType("_cython_3_2_8")
+        registry._common_types_metatype = 1
+        sys.modules["_cython_3_2_8"] = registry
+        try:
+            import tobrim.key.key
+        except TypeError as e:
+            tb = e.__traceback__
+            while tb.tb_next:
+                tb = tb.tb_next
+            print(e, tb.tb_frame.f_code.co_name, tb.tb_lineno, tb.tb_frame.f_code.co_filename, sep="|")
+    """))
+    assert proc.stdout.strip() == ("Shared Cython type _common_types_metatype is not a type object|"
+                                   "init tobrim.key.key|1|src/tobrim/key/key.pyi")
