@@ -77,8 +77,14 @@ PyObject *__Pyx_CyFunction_raise_argument_count_error(__pyx_CyFunctionObject *f,
 
 int __Pyx_CyFunction_clear(PyObject *op) noexcept;
 
-// tp_call (function_call.cpp) and the attribute table (function_attributes.cpp).
+// tp_call (function_call.cpp), the attribute table (function_attributes.cpp)
+// and its annotation entries (function_annotations.cpp).
 PyObject *__Pyx_CyFunction_CallAsMethod(PyObject *func, PyObject *args, PyObject *kw) noexcept;
 extern PyGetSetDef __pyx_CyFunction_getsets[];
+PyObject *__Pyx_CyFunction_get_annotations(PyObject *op, void *) noexcept;
+int __Pyx_CyFunction_set_annotations(PyObject *op, PyObject *value, void *) noexcept;
+PyObject *__Pyx_CyFunction_get_annotate(PyObject *op, void *) noexcept;
+int __Pyx_CyFunction_set_annotate(PyObject *op, PyObject *value, void *) noexcept;
+PyObject *__Pyx_CyFunction_get_is_coroutine(PyObject *op, void *) noexcept;
 
 #endif

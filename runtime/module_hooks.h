@@ -16,6 +16,9 @@ struct __Pyx_RuntimeModule {
     PyObject *const *source_path;     // file name of traceback records
     PyTypeObject *const *function_type;
     __Pyx_CodeObjectCache *code_cache;
+    PyObject *const *str_annotate;            // "__annotate__"
+    PyObject *const *str_asyncio_coroutines;  // "asyncio.coroutines"
+    PyObject *const *str_is_coroutine;        // "_is_coroutine"
 };
 
 // Defined by the module.

@@ -17,6 +17,9 @@ struct test_state {
     PyTypeObject *metaclass;
     PyTypeObject *function_type;
     __Pyx_CodeObjectCache code_cache;
+    PyObject *str_annotate;
+    PyObject *str_asyncio_coroutines;
+    PyObject *str_is_coroutine;
 };
 
 test_state state;
@@ -213,6 +216,9 @@ const __Pyx_RuntimeModule __pyx_runtime_module = {
     &state.source_path,
     &state.function_type,
     &state.code_cache,
+    &state.str_annotate,
+    &state.str_asyncio_coroutines,
+    &state.str_is_coroutine,
 };
 
 __PYX_EXPORT PyObject *PyInit__runtime_test(void) {
@@ -221,7 +227,11 @@ __PYX_EXPORT PyObject *PyInit__runtime_test(void) {
         return nullptr;
     state.module_dict = Py_NewRef(PyModule_GetDict(m));
     state.source_path = PyUnicode_FromString("tests/ext/runtime_test.cpp");
-    if (state.source_path == nullptr ||
+    state.str_annotate = PyUnicode_InternFromString("__annotate__");
+    state.str_asyncio_coroutines = PyUnicode_InternFromString("asyncio.coroutines");
+    state.str_is_coroutine = PyUnicode_InternFromString("_is_coroutine");
+    if (state.source_path == nullptr || state.str_annotate == nullptr ||
+        state.str_asyncio_coroutines == nullptr || state.str_is_coroutine == nullptr ||
         __pyx_CommonTypesMetaclass_init(&state.metaclass) < 0 ||
         __pyx_CyFunction_init(state.metaclass, &state.function_type) < 0 ||
         PyModule_AddObjectRef(m, "function_type", (PyObject *)state.function_type) < 0) {

@@ -18,6 +18,9 @@ const __Pyx_RuntimeModule __pyx_runtime_module = {
     &__pyx_mstate_global_static.__pyx_string_tab[__pyx_k_source_path],
     &__pyx_mstate_global_static.__pyx_CyFunctionType,
     &__pyx_mstate_global_static.__pyx_code_cache,
+    &__pyx_mstate_global_static.__pyx_string_tab[__pyx_k_annotate],
+    &__pyx_mstate_global_static.__pyx_string_tab[__pyx_k_asyncio_coroutines],
+    &__pyx_mstate_global_static.__pyx_string_tab[__pyx_k_is_coroutine],
 };
 
 // An embedding program may set this before the execute step to make the
