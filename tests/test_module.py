@@ -142,3 +142,39 @@ def test_module_under_another_spec_name_is_entered_under_its_own(run_python):
         assert module.__name__ == "key"
         assert sys.modules["tobrim.key.key"] is module
     """))
+
+
+def test_main_flag_names_the_module_main(run_python):
+    run_python(textwrap.dedent("""
+        import ctypes, glob, sys
+        import tobrim.key
+        (so,) = glob.glob(tobrim.key.__path__[0] + "/key.cpython-*.so")
+        # The same file, so the interpreter's later load finds this handle.
+        ctypes.c_int.in_dll(ctypes.PyDLL(so), "__pyx_module_is_main_tobrim__key__key").value = 1
+        import tobrim.key.key
+        module = sys.modules["tobrim.key.key"]
+        assert module.__name__ == "__main__", module.__name__
+        assert module.pressed(65) is False
+    """))
+
+
+def test_spec_attributes_copied_by_the_create_step(run_python):
+    proc = run_python(textwrap.dedent("""
+        import ctypes, glob, types
+        import tobrim.key
+        (so,) = glob.glob(tobrim.key.__path__[0] + "/key.cpython-*.so")
+        lib = ctypes.PyDLL(so)
+        lib.PyInit_key.restype = ctypes.c_void_p
+        create = ctypes.pythonapi.PyModule_FromDefAndSpec2
+        create.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
+        create.restype = ctypes.py_object
+        spec = types.SimpleNamespace(name="made", loader="L", origin=None,
+                                     submodule_search_locations=None)
+        module = create(lib.PyInit_key(), spec, 1013)
+        d = vars(module)
+        print(module.__name__, d["__loader__"], d["__file__"], "__path__" in d, d.get("__package__"))
+        spec = types.SimpleNamespace(name="other", parent="p", submodule_search_locations=["x"])
+        d = vars(create(lib.PyInit_key(), spec, 1013))
+        print(d["__loader__"], "__file__" in d, d["__package__"], d["__path__"])
+    """))
+    assert proc.stdout.splitlines() == ["made L None False None", "None False p ['x']"]

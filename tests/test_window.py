@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -17,15 +18,15 @@ pytestmark = pytest.mark.skipif(not (shutil.which("Xvfb") and shutil.which("xdot
 
 @pytest.fixture(scope="module")
 def probe():
-    display = f":{90 + os.getpid() % 100}"
-    server = subprocess.Popen(["Xvfb", display, "-screen", "0", "320x240x24", "-nolisten", "tcp"],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Xvfb picks a free display itself and writes its number to us.
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "320x240x24", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
+        display = ":" + server.stdout.readline().strip()
         env = dict(os.environ, DISPLAY=display, PYTHONPATH=os.pathsep.join([str(TREE), HERE]))
         for _ in range(50):
             if subprocess.run(["xdotool", "getmouselocation"], env=env, capture_output=True).returncode == 0:
                 break
-            import time
             time.sleep(0.1)
         proc = subprocess.run([sys.executable, os.path.join(HERE, "window_probe.py")], env=env,
                               capture_output=True, text=True, timeout=120)
