@@ -14,8 +14,14 @@ static void __Pyx_SetField(PyObject **field, PyObject *value) {
     Py_XDECREF(old);
 }
 
-static bool __Pyx_IsStr(PyObject *v) {
-    return PyType_HasFeature(Py_TYPE(v), Py_TPFLAGS_UNICODE_SUBCLASS);
+// The name setters: str or a str subclass, stored as it is; no deletion.
+static int __Pyx_SetStrField(PyObject **field, PyObject *value, const char *message) {
+    if (value == nullptr || !PyType_HasFeature(Py_TYPE(value), Py_TPFLAGS_UNICODE_SUBCLASS)) {
+        PyErr_SetString(PyExc_TypeError, message);
+        return -1;
+    }
+    __Pyx_SetField(field, value);
+    return 0;
 }
 
 // --- __name__, __qualname__ -----------------------------------------------
@@ -31,12 +37,8 @@ static PyObject *__Pyx_CyFunction_get_name(PyObject *op, void *) noexcept {
 }
 
 static int __Pyx_CyFunction_set_name(PyObject *op, PyObject *value, void *) noexcept {
-    if (value == nullptr || !__Pyx_IsStr(value)) {
-        PyErr_SetString(PyExc_TypeError, "__name__ must be set to a string object");
-        return -1;
-    }
-    __Pyx_SetField(&__Pyx_CyFunction_Cast(op)->func_name, value);
-    return 0;
+    return __Pyx_SetStrField(&__Pyx_CyFunction_Cast(op)->func_name, value,
+                             "__name__ must be set to a string object");
 }
 
 // A cleared object has no qualified name; it answers None.
@@ -46,12 +48,8 @@ static PyObject *__Pyx_CyFunction_get_qualname(PyObject *op, void *) noexcept {
 }
 
 static int __Pyx_CyFunction_set_qualname(PyObject *op, PyObject *value, void *) noexcept {
-    if (value == nullptr || !__Pyx_IsStr(value)) {
-        PyErr_SetString(PyExc_TypeError, "__qualname__ must be set to a string object");
-        return -1;
-    }
-    __Pyx_SetField(&__Pyx_CyFunction_Cast(op)->func_qualname, value);
-    return 0;
+    return __Pyx_SetStrField(&__Pyx_CyFunction_Cast(op)->func_qualname, value,
+                             "__qualname__ must be set to a string object");
 }
 
 // --- __doc__ ---------------------------------------------------------------
