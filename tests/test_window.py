@@ -35,6 +35,7 @@ def probe():
     finally:
         server.terminate()
         server.wait(10)
+        server.stdout.close()
 
 
 def test_press_is_seen_in_its_first_frame(probe):
