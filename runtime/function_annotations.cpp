@@ -102,9 +102,7 @@ PyObject *__Pyx_CyFunction_get_annotations(PyObject *op, void *) noexcept {
             return nullptr;
         }
         // The call ran Python code; whatever it stored meanwhile is replaced.
-        PyObject *old = f->func_annotations;
-        f->func_annotations = result;
-        Py_XDECREF(old);
+        Py_XSETREF(f->func_annotations, result);
         return Py_NewRef(result);
     }
     Py_XDECREF(annotate);
@@ -124,9 +122,7 @@ int __Pyx_CyFunction_set_annotations(PyObject *op, PyObject *value, void *) noex
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    PyObject *old = f->func_annotations;
-    f->func_annotations = Py_XNewRef(value);
-    Py_XDECREF(old);
+    Py_XSETREF(f->func_annotations, Py_XNewRef(value));
     if (PyObject *dict = __Pyx_CyFunction_InstanceDict(op))
         return PyDict_SetItem(dict, *__pyx_runtime_module.str_annotate, Py_None);
     return 0;

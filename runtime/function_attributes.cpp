@@ -9,9 +9,7 @@
 
 // Stores a new reference over a field, releasing the old value afterwards.
 static void __Pyx_SetField(PyObject **field, PyObject *value) {
-    PyObject *old = *field;
-    *field = Py_NewRef(value);
-    Py_XDECREF(old);
+    Py_XSETREF(*field, Py_NewRef(value));
 }
 
 // The name setters: str or a str subclass, stored as it is; no deletion.

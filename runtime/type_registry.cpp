@@ -117,16 +117,12 @@ int __pyx_CommonTypesMetaclass_init(PyTypeObject **metaclass_slot) {
         return -1;
     PyObject *type = __Pyx_FetchCommonTypeFromSpec(nullptr, &__pyx_CommonTypesMetaclass_spec, bases);
     Py_DECREF(bases);
-    PyTypeObject *old = *metaclass_slot;
-    *metaclass_slot = reinterpret_cast<PyTypeObject *>(type);
-    Py_XDECREF(old);
+    Py_XSETREF(*metaclass_slot, reinterpret_cast<PyTypeObject *>(type));
     return type == nullptr ? -1 : 0;
 }
 
 int __pyx_CyFunction_init(PyTypeObject *metaclass, PyTypeObject **function_type_slot) {
     PyObject *type = __Pyx_FetchCommonTypeFromSpec(metaclass, &__pyx_CyFunctionType_spec, nullptr);
-    PyTypeObject *old = *function_type_slot;
-    *function_type_slot = reinterpret_cast<PyTypeObject *>(type);
-    Py_XDECREF(old);
+    Py_XSETREF(*function_type_slot, reinterpret_cast<PyTypeObject *>(type));
     return type == nullptr ? -1 : 0;
 }

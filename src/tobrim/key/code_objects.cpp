@@ -86,9 +86,7 @@ int __Pyx_CreateCodeObjects(__pyx_mstatetype *state) {
         PyObject *varnames[] = {tab[__pyx_k_key]};
         PyObject *code = __Pyx_PyCode_New(state, in.descr, varnames, tab[__pyx_k_source_path],
                                           tab[in.name], tab[in.linetable], tuple_dedup_map);
-        PyObject *old = state->__pyx_codeobj_tab[i];
-        state->__pyx_codeobj_tab[i] = code;
-        Py_XDECREF(old);
+        Py_XSETREF(state->__pyx_codeobj_tab[i], code);
         if (code == nullptr) {
             Py_DECREF(tuple_dedup_map);
             return -1;

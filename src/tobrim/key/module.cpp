@@ -94,14 +94,6 @@ static PyObject *__pyx_pymod_create(PyObject *spec, PyModuleDef *) noexcept {
 
 // --- execute step ----------------------------------------------------------
 
-// Stores a new object in a state slot, releasing what an earlier, failed
-// execute step left there.
-static void __Pyx_SetSlot(PyObject **slot, PyObject *value) {
-    PyObject *old = *slot;
-    *slot = value;
-    Py_XDECREF(old);
-}
-
 static uint32_t __Pyx_get_runtime_version() { return Py_Version & ~0xFFu; }
 
 static int __Pyx_check_binary_version(uint32_t ct_version, uint32_t rt_version) {
@@ -178,28 +170,29 @@ static int __pyx_pymod_exec_key(PyObject *module) noexcept {
     PyObject *modules;
     int r;
 
-    // Stages 3 to 9: no traceback record on failure.
+    // Stages 3 to 9: no traceback record on failure.  Each store releases
+    // what an earlier, failed execute step left in the slot.
     PyObject *dict = PyModule_GetDict(module);
     if (dict == nullptr)
         goto bad;
-    __Pyx_SetSlot(&state->__pyx_d, Py_NewRef(dict));
-    __Pyx_SetSlot(&state->__pyx_b, PyImport_AddModuleRef("builtins"));
+    Py_XSETREF(state->__pyx_d, Py_NewRef(dict));
+    Py_XSETREF(state->__pyx_b, PyImport_AddModuleRef("builtins"));
     if (state->__pyx_b == nullptr)
         goto bad;
-    __Pyx_SetSlot(&state->__pyx_cython_runtime, PyImport_AddModuleRef("cython_runtime"));
+    Py_XSETREF(state->__pyx_cython_runtime, PyImport_AddModuleRef("cython_runtime"));
     if (state->__pyx_cython_runtime == nullptr)
         goto bad;
     if (PyObject_SetAttrString(module, "__builtins__", state->__pyx_b) < 0)
         goto bad;
     if (__Pyx_check_binary_version(PY_VERSION_HEX & ~0xFFu, __Pyx_get_runtime_version()) < 0)
         goto bad;
-    __Pyx_SetSlot(&state->__pyx_empty_tuple, PyTuple_New(0));
+    Py_XSETREF(state->__pyx_empty_tuple, PyTuple_New(0));
     if (state->__pyx_empty_tuple == nullptr)
         goto bad;
-    __Pyx_SetSlot(&state->__pyx_empty_bytes, PyBytes_FromStringAndSize("", 0));
+    Py_XSETREF(state->__pyx_empty_bytes, PyBytes_FromStringAndSize("", 0));
     if (state->__pyx_empty_bytes == nullptr)
         goto bad;
-    __Pyx_SetSlot(&state->__pyx_empty_unicode, PyUnicode_FromStringAndSize("", 0));
+    Py_XSETREF(state->__pyx_empty_unicode, PyUnicode_FromStringAndSize("", 0));
     if (state->__pyx_empty_unicode == nullptr)
         goto bad;
     if (__Pyx_InitConstants(state) < 0)

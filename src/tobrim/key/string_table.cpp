@@ -53,12 +53,6 @@ __PYX_COLD static int __Pyx_RejectDecompressed(PyObject *data) {
     return -1;
 }
 
-static void __Pyx_StoreEntry(__pyx_mstatetype *state, int i, PyObject *value) {
-    PyObject *old = state->__pyx_string_tab[i];
-    state->__pyx_string_tab[i] = value;
-    Py_XDECREF(old);
-}
-
 int __Pyx_InitConstants(__pyx_mstatetype *state) {
     static_assert(__pyx_string_tab_count == __pyx_string_tab_size);
     PyObject *data = __Pyx_DecompressString(__pyx_string_stream, __pyx_string_stream_length, 1);
@@ -82,7 +76,7 @@ int __Pyx_InitConstants(__pyx_mstatetype *state) {
             Py_DECREF(data);
             return -1;
         }
-        __Pyx_StoreEntry(state, i, entry);
+        Py_XSETREF(state->__pyx_string_tab[i], entry);
         pos += length;
     }
     Py_DECREF(data);
