@@ -94,7 +94,7 @@ static int __Pyx_CyFunction_init_defaults(__pyx_CyFunctionObject *f) {
     if (res == nullptr)
         return -1;
     if (!PyTuple_Check(res) || PyTuple_GET_SIZE(res) < 2) {
-        PyErr_SetString(PyExc_SystemError, "defaults getter must return a tuple of two items");
+        PyErr_SetString(PyExc_TypeError, "defaults getter must return a tuple of at least two items");
         Py_DECREF(res);
         return -1;
     }

@@ -116,6 +116,49 @@ def test_defaults_do_not_change_binding(key):
             key.up.__defaults__ = None
 
 
+# --- defaults from a defaults getter (other modules' function objects) ------
+
+def test_defaults_fill_runs_once_and_sets_both():
+    positional, keywords = (1, 2), {"k": 3}
+    calls = []
+    f = rt.make("o", 0, None, lambda: calls.append(1) or (positional, keywords, "ignored"))
+    with pytest.warns(RuntimeWarning):
+        f.__kwdefaults__ = {"replaced": True}
+    assert f.__defaults__ is positional and f.func_defaults is positional
+    assert f.__kwdefaults__ is keywords and calls == [1]
+    before = sys.getrefcount(positional)
+    del f
+    gc.collect()
+    assert sys.getrefcount(positional) == before - 1
+
+
+@pytest.mark.parametrize("result", [None, 5, [(), {}], ((),)], ids=repr)
+def test_defaults_getter_of_another_shape_stores_nothing(result):
+    calls = []
+    f = rt.make("o", 0, None, lambda: calls.append(1) or result)
+    for attr in ("__defaults__", "__kwdefaults__"):
+        with pytest.raises(TypeError, match="^defaults getter must return a tuple of at least two items$"):
+            getattr(f, attr)
+    assert calls == [1, 1]
+    with pytest.warns(RuntimeWarning):
+        f.__defaults__ = (9,)
+    assert f.__defaults__ == (9,)
+
+
+def test_failing_defaults_getter_is_retried():
+    results = [LookupError("not yet"), ((1,), None)]
+
+    def getter():
+        result = results.pop(0)
+        if isinstance(result, Exception):
+            raise result
+        return result
+    f = rt.make("o", 0, None, getter)
+    with pytest.raises(LookupError, match="^not yet$"):
+        f.__kwdefaults__
+    assert f.__defaults__ == (1,) and f.__kwdefaults__ is None and results == []
+
+
 def test_instance_dict():
     f = rt.make("o")
     assert f.__dict__ == {}
@@ -179,6 +222,59 @@ def test_annotate_none_and_annotations_assignment():
     assert h.__annotate__ is None and h.__annotations__ == {"b": 2}
     del h.__annotations__
     assert h.__annotations__ == {}
+
+
+class CallableInstance:
+    def __call__(self, format):
+        return {"format": format, "self": self}
+
+
+# Annotate functions of every kind the one-argument call tells apart:
+# (make it, the dict it answers given the annotate function itself).
+ANNOTATE_KINDS = {
+    "function type, METH_O": (lambda: rt.make("annotate_o"), lambda a: {"format": 1, "self": a}),
+    "function type, METH_O|METH_STATIC": (lambda: rt.make("annotate_static"),
+                                          lambda a: {"format": 1, "self": None}),
+    "built-in, METH_O": (lambda: rt.annotate_builtin, lambda a: {"format": 1, "self": rt}),
+    "function type, fast call": (lambda: rt.make("fastcall_keywords"), None),
+    "Python function": (lambda: (lambda format: {"format": format}), lambda a: {"format": 1}),
+    "no vectorcall": (CallableInstance, lambda a: {"format": 1, "self": a}),
+}
+
+
+@pytest.mark.parametrize("kind", ANNOTATE_KINDS)
+def test_annotate_function_kinds(kind):
+    make, expected = ANNOTATE_KINDS[kind]
+    f = rt.make("o")
+    f.__annotate__ = annotate = make()
+    if expected is None:
+        # A tuple comes back: the call reached the wrapper, the check refused it.
+        with pytest.raises(TypeError, match="^__annotate__ must return a dict$"):
+            f.__annotations__
+    else:
+        assert f.__annotations__ == expected(annotate)
+
+
+def test_annotate_returning_null_without_error():
+    f = rt.make("o")
+    f.__annotate__ = rt.make("annotate_null")
+    with pytest.raises(SystemError, match="^NULL result without error in PyObject_Call$"):
+        f.__annotations__
+
+
+def test_annotationlib_and_wraps(key):
+    import annotationlib
+    assert annotationlib.get_annotations(key.pressed) == {}
+    f = rt.make("o")
+    f.__annotate__ = lambda format: {"key": int}
+    for format in (annotationlib.Format.VALUE, annotationlib.Format.FORWARDREF):
+        assert annotationlib.get_annotations(f, format=format) == {"key": int}
+    for wrapped, annotations in ((key.pressed, {}), (f, {"key": int})):
+        @functools.wraps(wrapped)
+        def wrapper(*args):
+            return wrapped(*args)
+        assert wrapper.__annotations__ == annotations
+        assert annotationlib.get_annotations(wrapper) == annotations
 
 
 def test_coroutine_marker():

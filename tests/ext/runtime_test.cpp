@@ -74,6 +74,14 @@ PyObject *w_varargs(PyObject *self, PyObject *args) {
     return Py_BuildValue("(sOO)", "varargs", self, args);
 }
 
+// Annotate functions for the one-argument call: {"format": arg, "self": self}.
+PyObject *w_annotate(PyObject *self, PyObject *arg) {
+    return Py_BuildValue("{sOsO}", "format", arg, "self", none_if_null(self));
+}
+
+// A wrapper that breaks the convention: null without an exception.
+PyObject *w_null(PyObject *, PyObject *) { return nullptr; }
+
 #define LONG_NAME                                                                            \
     "a_very_long_function_name_0123456789_0123456789_0123456789_0123456789_0123456789_"    \
     "0123456789_0123456789_0123456789_0123456789_0123456789_0123456789_0123456789_"        \
@@ -93,15 +101,25 @@ PyMethodDef defs[] = {
     {"fastcall", __PYX_METH(w_fastcall), METH_FASTCALL, nullptr},
     {LONG_NAME, __PYX_METH(w_noargs), METH_NOARGS, nullptr},
     {"documented", __PYX_METH(w_noargs), METH_NOARGS, "A documented function."},
+    {"annotate_o", __PYX_METH(w_annotate), METH_O, nullptr},
+    {"annotate_static", __PYX_METH(w_annotate), METH_O | METH_STATIC, nullptr},
+    {"annotate_null", __PYX_METH(w_null), METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// make(convention, flags=0, qualname=None): a new function object.
+// The defaults getter of objects made with `defaults`: the result of
+// calling that object, whatever its shape.
+PyObject *defaults_getter(PyObject *f) {
+    return PyObject_CallNoArgs(__Pyx_CyFunction_Cast(f)->defaults);
+}
+
+// make(convention, flags=0, qualname=None, defaults=None): a new function
+// object; `defaults` is a callable that serves as its defaults getter.
 PyObject *t_make(PyObject *, PyObject *args) {
     const char *convention;
     int flags = 0;
-    PyObject *qualname = nullptr;
-    if (!PyArg_ParseTuple(args, "s|iU", &convention, &flags, &qualname))
+    PyObject *qualname = Py_None, *defaults = Py_None;
+    if (!PyArg_ParseTuple(args, "s|iOO", &convention, &flags, &qualname, &defaults))
         return nullptr;
     PyMethodDef *def = defs;
     if (strcmp(convention, "long") == 0)
@@ -113,7 +131,7 @@ PyObject *t_make(PyObject *, PyObject *args) {
         return nullptr;
     }
     PyObject *own_name = nullptr;
-    if (qualname == nullptr)
+    if (qualname == Py_None)
         qualname = own_name = PyUnicode_FromString(def->ml_name);
     if (qualname == nullptr)
         return nullptr;
@@ -123,6 +141,10 @@ PyObject *t_make(PyObject *, PyObject *args) {
                          : nullptr;
     Py_XDECREF(module);
     Py_XDECREF(own_name);
+    if (f != nullptr && defaults != Py_None) {
+        __Pyx_CyFunction_Cast(f)->defaults = Py_NewRef(defaults);
+        __Pyx_CyFunction_Cast(f)->defaults_getter = defaults_getter;
+    }
     return f;
 }
 
@@ -195,12 +217,39 @@ PyObject *t_cache(PyObject *, PyObject *) {
     return Py_BuildValue("(iN)", state.code_cache.max_count, lines);
 }
 
+// clear(f): empties f's fields as the collector does with a cycle.
+PyObject *t_clear(PyObject *, PyObject *f) {
+    if (!Py_IS_TYPE(f, state.function_type)) {
+        PyErr_SetString(PyExc_TypeError, "not a function object");
+        return nullptr;
+    }
+    __Pyx_CyFunction_clear(f);
+    Py_RETURN_NONE;
+}
+
+// call_slot(f, args, kwargs): the type's tp_call with exactly these
+// objects, so a dict that Python's call syntax refuses can reach it.
+PyObject *t_call_slot(PyObject *, PyObject *args) {
+    PyObject *f, *call_args, *kwargs;
+    if (!PyArg_ParseTuple(args, "OO!O", &f, &PyTuple_Type, &call_args, &kwargs))
+        return nullptr;
+    ternaryfunc call = reinterpret_cast<ternaryfunc>(PyType_GetSlot(Py_TYPE(f), Py_tp_call));
+    if (call == nullptr) {
+        PyErr_SetString(PyExc_TypeError, "no call slot");
+        return nullptr;
+    }
+    return call(f, call_args, kwargs == Py_None ? nullptr : kwargs);
+}
+
 PyMethodDef module_methods[] = {
     {"make", t_make, METH_VARARGS, nullptr},
     {"entry", t_entry, METH_O, nullptr},
     {"call_offset", __PYX_METH(t_call_offset), METH_FASTCALL, nullptr},
     {"add_traceback", t_add_traceback, METH_VARARGS, nullptr},
     {"cache", t_cache, METH_NOARGS, nullptr},
+    {"clear", t_clear, METH_O, nullptr},
+    {"call_slot", t_call_slot, METH_VARARGS, nullptr},
+    {"annotate_builtin", w_annotate, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
