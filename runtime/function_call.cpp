@@ -119,8 +119,14 @@ PyObject *__Pyx_CyFunction_CallAsMethod(PyObject *func, PyObject *args, PyObject
         PyObject *self = PyTuple_GetItem(args, 0);
         if (self == nullptr) {
             Py_DECREF(rest);
-            PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument",
-                         f->func_qualname);
+            // A cleared object has no qualified name left; its definition's
+            // name stands in.
+            if (f->func_qualname != nullptr)
+                PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument",
+                             f->func_qualname);
+            else
+                PyErr_Format(PyExc_TypeError, "unbound method %.200s() needs an argument",
+                             f->func.func.m_ml->ml_name);
             return nullptr;
         }
         PyObject *result = __Pyx_CyFunction_CallMethod(func, self, rest, kw);

@@ -254,15 +254,21 @@ static int __Pyx_CyFunction_traverse(PyObject *op, visitproc visit, void *arg) n
 
 // --- repr, pickling, binding ----------------------------------------------
 
+// A cleared object has lost its qualified name; it is then named by its
+// definition instead.
 static PyObject *__Pyx_CyFunction_repr(PyObject *op) noexcept {
-    return PyUnicode_FromFormat("<cyfunction %U at %p>", __Pyx_CyFunction_Cast(op)->func_qualname,
-                                static_cast<void *>(op));
+    __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
+    return PyUnicode_FromFormat("<cyfunction %V at %p>", f->func_qualname,
+                                f->func.func.m_ml->ml_name, static_cast<void *>(op));
 }
 
 // Pickling treats a string result as the name of a global: the function is
 // pickled by reference to its __module__ and qualified name.
 static PyObject *__Pyx_CyFunction_reduce(PyObject *op, PyObject *) noexcept {
-    return Py_NewRef(__Pyx_CyFunction_Cast(op)->func_qualname);
+    __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
+    if (__PYX_UNLIKELY(f->func_qualname == nullptr))
+        return PyUnicode_FromString(f->func.func.m_ml->ml_name);
+    return Py_NewRef(f->func_qualname);
 }
 
 static PyObject *__Pyx_PyMethod_New(PyObject *func, PyObject *self, PyObject *) noexcept {

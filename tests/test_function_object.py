@@ -3,6 +3,7 @@ their messages, tp_call, repr, __reduce__ and pickling, binding, the type's
 flags, and the life cycle."""
 import gc
 import pickle
+import sys
 import weakref
 
 import pytest
@@ -110,11 +111,31 @@ def test_call_slot_builds_a_fast_call(key, keyboard):
     assert names == ("key",)
 
 
-def test_call_slot_passes_the_dict_keys_themselves():
+def test_call_slot_passes_the_dict_keys_themselves(key, keyboard):
+    keyboard.frame(down=[32])
+    name = "".join(["k", "e", "y"])
+    assert rt.call_slot(key.pressed, (), {name: 32}) is True
     fk = rt.make("fastcall_keywords")
-    kw = {"".join(["k", "w"]): 1}
-    (name,) = type(fk).__call__(fk, **kw)[3]
-    assert name == "kw"
+    (seen,) = rt.call_slot(fk, (), {name: 32})[3]
+    assert seen is name
+    for kwargs in (None, {}):
+        assert rt.call_slot(key.pressed, (32,), kwargs) is True
+        assert rt.call_slot(fk, (32,), kwargs) == ("fastcall", fk, (32,), None, ())
+
+
+@pytest.mark.parametrize("kwargs", [
+    {1: 2},
+    {"a": 1, 2: 3},
+    {"a": 1, b"b": 2, "c": 3},
+])
+def test_call_slot_refuses_keys_that_are_not_strings(key, kwargs):
+    fk = rt.make("fastcall_keywords")
+    held = [*kwargs.keys(), *kwargs.values()]
+    before = [sys.getrefcount(o) for o in held]
+    for f in (fk, key.pressed):
+        with pytest.raises(TypeError, match="^keywords must be strings$"):
+            rt.call_slot(f, (1,), kwargs)
+    assert [sys.getrefcount(o) for o in held] == before
 
 
 def test_call_slot_classic_convention():
@@ -190,3 +211,17 @@ def test_cycles_through_the_instance_dict_are_collected():
     del f
     gc.collect()
     assert ref() is None
+
+
+def test_cleared_object_answers_without_its_fields():
+    # What the collector's clear leaves behind must still be safe to touch.
+    f = rt.make("varargs_keywords", IN_CLASS, "Cls.meth")
+    f.__doc__ = "doc"
+    rt.clear(f)
+    assert f.__qualname__ is None and f.__globals__ is None and f.__module__ is None
+    assert f.__name__ == "varargs_keywords" and f.__doc__ is None and f.__code__ is None
+    assert repr(f) == f"<cyfunction varargs_keywords at {hex(id(f))}>"
+    assert f.__reduce__() == "varargs_keywords"
+    with pytest.raises(TypeError, match=r"^unbound method varargs_keywords\(\) needs an argument$"):
+        f()
+    assert f("me") == ("varargs_keywords", "me", (), None)
