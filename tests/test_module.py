@@ -112,6 +112,78 @@ def test_bad_registry_entry_fails_the_import(run_python, entry, message):
     assert proc.stdout.strip() == f"{message}|init tobrim.key.key|1"
 
 
+def test_fresh_process_fills_the_registry(run_python):
+    proc = run_python(textwrap.dedent("""
+        import sys, types
+        sys.modules["_cython_3_2_8"] = types.ModuleType("_cython_3_2_8")
+        import tobrim.key.key as key
+        entries = vars(sys.modules["_cython_3_2_8"])
+        print(type(key.pressed) is entries["cython_function_or_method"],
+              type(type(key.pressed)) is entries["_common_types_metatype"])
+        del sys.modules["_cython_3_2_8"]
+        import _runtime_test
+        print(_runtime_test.function_type is type(key.pressed),
+              "_cython_3_2_8" in sys.modules)
+    """))
+    assert proc.stdout.split() == ["True", "True", "False", "True"]
+
+
+# Another module publishing between the lookup and the insertion: a key that
+# hashes like the type's name, unequal to it at the lookup and equal at the
+# insertion, stands in for the winner's entry.
+RACE = """
+import sys, types, traceback
+class Winner(str):
+    compared = 0
+    def __hash__(self):
+        return hash("cython_function_or_method")
+    def __eq__(self, other):
+        Winner.compared += 1
+        if Winner.compared > 1 and {raise_at_insertion}:
+            raise RuntimeError("insertion refused")
+        return Winner.compared > 1
+"""
+
+
+@pytest.mark.parametrize("winner,raise_at_insertion,outcome", [
+    ("42", False, "TypeError|Shared Cython type cython_function_or_method is not a type object"),
+    ("type('T', (), {})", False,
+     "TypeError|Shared Cython type cython_function_or_method has the wrong size, try recompiling"),
+    ("42", True, "RuntimeError|insertion refused"),
+])
+def test_lost_race_to_a_bad_winner_fails_the_import(run_python, winner, raise_at_insertion, outcome):
+    proc = run_python(RACE.format(raise_at_insertion=raise_at_insertion) + textwrap.dedent(f"""
+        registry = types.ModuleType("_cython_3_2_8")
+        sys.modules["_cython_3_2_8"] = registry
+        entry = {winner}
+        vars(registry)[Winner("decoy")] = entry
+        try:
+            import tobrim.key.key
+        except Exception as e:
+            (init,) = [f for f in traceback.extract_tb(e.__traceback__) if f.name.startswith("init ")]
+            kept = [v for k, v in vars(registry).items() if type(k) is Winner] == [entry]
+            print(type(e).__name__, e, init.name, init.lineno, kept, sep="|")
+    """))
+    assert proc.stdout.strip() == f"{outcome}|init tobrim.key.key|1|True"
+
+
+def test_lost_race_adopts_the_winner(run_python):
+    proc = run_python(RACE.format(raise_at_insertion=False) + textwrap.dedent("""
+        import gc, weakref
+        import tobrim.key.key as key
+        entries = vars(sys.modules["_cython_3_2_8"])
+        winner = entries.pop("cython_function_or_method")
+        entries[Winner("decoy")] = winner
+        before = {id(t) for t in gc.get_objects() if isinstance(t, type)}
+        import _runtime_test
+        gc.collect()
+        made = [t for t in gc.get_objects() if isinstance(t, type) and id(t) not in before
+                and t.__name__ == "cython_function_or_method"]
+        print(_runtime_test.function_type is winner is type(key.pressed), Winner.compared, made)
+    """))
+    assert proc.stdout.split() == ["True", "2", "[]"]
+
+
 def test_any_metaclass_entry_passes(run_python):
     run_python(textwrap.dedent("""
         import sys, types
