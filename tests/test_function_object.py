@@ -78,6 +78,19 @@ def test_wrappers_receive_self_and_arguments():
     assert m(1, b=2) == ("method", m, None, (1,), ("b",))
 
 
+@pytest.mark.parametrize("convention,flags,args,expected", [
+    ("noargs", 0, (), lambda f: ("noargs", f, None)),
+    ("o", 0, (5,), lambda f: ("o", f, 5)),
+    ("o", IN_CLASS, ("me", 5), lambda f: ("o", "me", 5)),
+    ("fastcall_keywords", 0, (1, 2), lambda f: ("fastcall", f, (1, 2), None, ())),
+    ("fastcall_keywords", IN_CLASS, ("me", 1), lambda f: ("fastcall", "me", (1,), None, ())),
+    ("fastcall_keywords_method", 0, (1,), lambda f: ("method", f, None, (1,), None)),
+])
+def test_entries_clear_the_offset_bit_of_the_count(convention, flags, args, expected):
+    f = rt.make(convention, flags)
+    assert rt.call_offset(f, *args) == expected(f)
+
+
 def test_noargs_accepts_an_empty_keyword_tuple():
     _testcapi = pytest.importorskip("_testcapi")
     f = rt.make("noargs")

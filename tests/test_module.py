@@ -88,9 +88,16 @@ def test_registry_holds_the_shared_types(key):
     assert type(ftype).__bases__ == (type,)
 
 
-def test_second_module_shares_the_function_type(key):
-    import _runtime_test
-    assert _runtime_test.function_type is type(key.pressed)
+def test_second_module_shares_the_function_type(run_python):
+    proc = run_python(textwrap.dedent("""
+        import gc
+        import tobrim.key.key as key
+        before = {id(o) for o in gc.get_objects() if isinstance(o, type)}
+        import _runtime_test
+        made = [o.__name__ for o in gc.get_objects() if isinstance(o, type) and id(o) not in before]
+        print(_runtime_test.function_type is type(key.pressed), made)
+    """))
+    assert proc.stdout.split() == ["True", "[]"]
 
 
 @pytest.mark.parametrize("entry,message", [
