@@ -7,10 +7,19 @@
 // published in the shared registry (type_registry.h), so the slot functions
 // that serve an object may be those of the module that published it first;
 // the record layout below is therefore a contract among those modules.
+//
+// This is the runtime's chief header: a module built on the runtime
+// includes it alone and gets the rest of the runtime's interface with it
+// (the hooks it must define, the registry stages, traceback records and
+// keyword binding).
 #ifndef TOBRIM_RUNTIME_FUNCTION_OBJECT_H
 #define TOBRIM_RUNTIME_FUNCTION_OBJECT_H
 
 #include "config.h"
+#include "keywords.h"
+#include "module_hooks.h"
+#include "traceback.h"
+#include "type_registry.h"
 
 // Function-object flag bits (field `flags`).
 enum : int {

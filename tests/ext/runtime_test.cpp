@@ -5,9 +5,6 @@
 #include <cstring>
 
 #include "runtime/function_object.h"
-#include "runtime/module_hooks.h"
-#include "runtime/traceback.h"
-#include "runtime/type_registry.h"
 
 namespace {
 

@@ -7,9 +7,6 @@
 
 #include "module_state.h"
 #include "runtime/function_object.h"
-#include "runtime/module_hooks.h"
-#include "runtime/traceback.h"
-#include "runtime/type_registry.h"
 
 __pyx_mstatetype __pyx_mstate_global_static;
 
