@@ -9,6 +9,8 @@ import pytest
 
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents[1] / "build/release/tree")).resolve()
 DEBUG = hasattr(sys, "gettotalrefcount")
+# The module built with the sanitizers, run by scripts/sanitize.
+SANITIZED = os.environ.get("TOBRIM_VARIANT") == "asan"
 
 # raylib's private automation event types (rcore.c): key up and key down.
 INPUT_KEY_UP = 1
