@@ -153,6 +153,32 @@ static int __Pyx_ParseKeywordsTuple(PyObject *kwds, PyObject *const *kwvalues,
     return 0;
 }
 
+// Every key of the dict named a parameter, yet the lookups bound fewer: a
+// str subclass whose __eq__ matches a name that its hash does not lead to.
+// Bind the keywords again by value, as the names-tuple path binds them.
+__PYX_COLD static int __Pyx_ParseKeywordDictByValue(PyObject *kwds, __Pyx_ArgName *argnames,
+                                                    __Pyx_ArgName *first_kw_arg,
+                                                    PyObject **values,
+                                                    const char *function_name) {
+    for (__Pyx_ArgName *name = first_kw_arg; *name; name++)
+        Py_CLEAR(values[name - argnames]);
+    // Own copies: the comparisons run Python code, which may change the dict.
+    PyObject *keys = PyDict_Keys(kwds);
+    if (keys == nullptr)
+        return -1;
+    PyObject *names = PyList_AsTuple(keys);
+    Py_DECREF(keys);
+    PyObject *kwvalues = names != nullptr ? PyDict_Values(kwds) : nullptr;
+    int r = -1;
+    if (kwvalues != nullptr)
+        r = __Pyx_ParseKeywordsTuple(names, PySequence_Fast_ITEMS(kwvalues), argnames,
+                                     first_kw_arg, values, PyTuple_GET_SIZE(names),
+                                     function_name);
+    Py_XDECREF(kwvalues);
+    Py_XDECREF(names);
+    return r;
+}
+
 static int __Pyx_ParseKeywordDict(PyObject *kwds, __Pyx_ArgName *argnames,
                                   __Pyx_ArgName *first_kw_arg, PyObject **values,
                                   Py_ssize_t num_kwargs, const char *function_name) {
@@ -171,6 +197,9 @@ static int __Pyx_ParseKeywordDict(PyObject *kwds, __Pyx_ArgName *argnames,
     }
     if (found < num_kwargs) {
         __Pyx_RejectUnknownKeyword(kwds, argnames, first_kw_arg, function_name);
+        if (!PyErr_Occurred())
+            return __Pyx_ParseKeywordDictByValue(kwds, argnames, first_kw_arg, values,
+                                                 function_name);
         return -1;
     }
     return 0;

@@ -108,3 +108,32 @@ def test_keyword_values_are_released(key):
         with pytest.raises(TypeError):
             key.down(value, key=value)
     assert sys.getrefcount(value) == count
+
+
+# Keyword dicts handed to the function's entry directly, as a native caller
+# may: (positional args, keyword dict, key code seen or (exception, message)).
+ENTRY_DICT_CASES = [
+    ((), {runtime_key(): 66}, 66),
+    ((), {"key": 66, "a": 1}, (TypeError, "down() got an unexpected keyword argument 'a'")),
+    ((), {1: 66}, (TypeError, "keywords must be strings")),
+    ((66,), {runtime_key(): 66}, (TypeError, "down() got multiple values for keyword argument 'key'")),
+    # Every key names `key` by its __eq__, though its hash misses "key": the
+    # keywords are bound by value, as a names tuple binds them.
+    ((), {AlwaysEqual("zzz"): 66}, 66),
+    ((), {"key": 66, AlwaysEqual("x"): 1}, (TypeError, "down() got multiple values for keyword argument 'x'")),
+    ((), {AlwaysEqual("x"): 1, "key": 66}, (TypeError, "down() got multiple values for keyword argument 'key'")),
+]
+
+
+@pytest.mark.parametrize("args,kwargs,expected", ENTRY_DICT_CASES)
+def test_keyword_dicts_at_the_entry(key, keyboard, args, kwargs, expected):
+    import _runtime_test
+    keyboard.frame(down=[66])
+    call = lambda: _runtime_test.call_with_dict(key.down, args, kwargs)
+    if isinstance(expected, int):
+        assert call() is True
+    else:
+        exc, message = expected
+        with pytest.raises(exc) as info:
+            call()
+        assert str(info.value) == message

@@ -238,6 +238,32 @@ PyObject *t_call_slot(PyObject *, PyObject *args) {
     return call(f, call_args, kwargs == Py_None ? nullptr : kwargs);
 }
 
+// call_with_dict(f, args, kwds): calls a fast-call entry of the function
+// type directly with a keyword dict (or None), the container form the
+// interpreter's own call paths never hand it.
+PyObject *t_call_with_dict(PyObject *, PyObject *args) {
+    PyObject *func, *pos, *kwds;
+    if (!PyArg_ParseTuple(args, "O!O!O", state.function_type, &func, &PyTuple_Type, &pos, &kwds))
+        return nullptr;
+    if (kwds != Py_None && !PyDict_Check(kwds)) {
+        PyErr_SetString(PyExc_TypeError, "call_with_dict: keywords must be None or a dict");
+        return nullptr;
+    }
+    PyCFunctionObject *f = reinterpret_cast<PyCFunctionObject *>(func);
+    if ((f->m_ml->ml_flags & (METH_FASTCALL | METH_KEYWORDS | METH_METHOD)) !=
+        (METH_FASTCALL | METH_KEYWORDS)) {
+        PyErr_SetString(PyExc_TypeError, "call_with_dict: not a METH_FASTCALL | METH_KEYWORDS function");
+        return nullptr;
+    }
+    auto meth = reinterpret_cast<PyCFunctionFastWithKeywords>(
+        reinterpret_cast<void (*)(void)>(f->m_ml->ml_meth));
+    PyObject *result = meth(f->m_self, &PyTuple_GET_ITEM(pos, 0), PyTuple_GET_SIZE(pos),
+                            kwds == Py_None ? nullptr : kwds);
+    if (result == nullptr && !PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "call_with_dict: error return without an exception");
+    return result;
+}
+
 PyMethodDef module_methods[] = {
     {"make", t_make, METH_VARARGS, nullptr},
     {"entry", t_entry, METH_O, nullptr},
@@ -247,6 +273,7 @@ PyMethodDef module_methods[] = {
     {"clear", t_clear, METH_O, nullptr},
     {"call_slot", t_call_slot, METH_VARARGS, nullptr},
     {"annotate_builtin", w_annotate, METH_O, nullptr},
+    {"call_with_dict", t_call_with_dict, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
