@@ -21,7 +21,7 @@ def held(keyboard):
 
 @pytest.mark.parametrize("seed", SEEDS)
 def test_calls_answer_as_the_model_says(key, held, seed):
-    problems = fuzz_calls.run(key, _runtime_test, fuzz_calls.gen_cases(seed, 1000))
+    problems = fuzz_calls.run(key, _runtime_test, fuzz_calls.gen_cases(seed, 1500))
     assert not problems, "\n".join(problems[:10])
 
 
