@@ -110,13 +110,16 @@ void __Pyx_RejectUnknownKeyword(PyObject *kwds, __Pyx_ArgName *argnames,
     while (PyDict_Next(kwds, &pos, &key, nullptr)) {
         if (__Pyx_FindByIdentity(key, first_kw_arg))
             continue;
+        // The key is borrowed from the dict, and a str subclass's __eq__ may
+        // take it out of the dict: hold it while it is compared and named.
+        Py_INCREF(key);
         Py_ssize_t index_found = 0;
         int r = __Pyx_MatchKeywordArg(key, argnames, first_kw_arg, &index_found, function_name);
-        if (r == 1)
-            continue;
         if (r == 0)
             __Pyx_RaiseUnexpectedKeyword(function_name, key);
-        return;
+        Py_DECREF(key);
+        if (r != 1)
+            return;
     }
 }
 

@@ -125,6 +125,27 @@ ENTRY_DICT_CASES = [
 ]
 
 
+class EmptiesTheDict(str):
+    """Its __eq__ drops the dict's reference to it."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        self.kwargs.clear()
+        return False
+
+
+def test_keyword_dict_emptied_by_a_comparison(key):
+    import _runtime_test
+    name = EmptiesTheDict("".join(["z", "z", "z"]))
+    kwargs = {name: 66}
+    name.kwargs = kwargs
+    del name
+    with pytest.raises(TypeError) as info:
+        _runtime_test.call_with_dict(key.down, (), kwargs)
+    assert str(info.value) == "down() got an unexpected keyword argument 'zzz'"
+
+
 @pytest.mark.parametrize("args,kwargs,expected", ENTRY_DICT_CASES)
 def test_keyword_dicts_at_the_entry(key, keyboard, args, kwargs, expected):
     import _runtime_test
