@@ -584,7 +584,8 @@ def main(argv):
     keyboard.frame(down=HELD)
     keyboard.frame()
 
-    kind = "debug" if hasattr(sys, "gettotalrefcount") else "release"
+    import os
+    kind = os.environ.get("TOBRIM_VARIANT") or ("debug" if hasattr(sys, "gettotalrefcount") else "release")
     start = time.perf_counter()
     problems, outcomes, batch, done = [], collections.Counter(), 10_000, 0
     rng_seeds = random.Random(seed)
@@ -599,7 +600,7 @@ def main(argv):
         done += len(cases)
     elapsed = time.perf_counter() - start
     blocks, total = memory_growth(module, _runtime_test, first_batch[:5000])
-    print(f"{kind} interpreter: {done} cases, seed {seed}, {elapsed:.1f} s")
+    print(f"{kind} build: {done} cases, seed {seed}, {elapsed:.1f} s")
     print("  outcomes: " + ", ".join(f"{k} {v}" for k, v in sorted(outcomes.items(), key=str)))
     print(f"  mismatches: {len(problems)}")
     for p in problems[:20]:

@@ -2,12 +2,11 @@
 reference model in fuzz_calls.py: same answer, or same exception type,
 message and traceback record, same warnings, and the reference counts of the
 arguments kept.  scripts/fuzz runs many more."""
-import sys
-
 import pytest
 
-import fuzz_calls
-from conftest import DEBUG
+pytest.importorskip("_testcapi")
+import fuzz_calls  # noqa: E402
+from conftest import DEBUG  # noqa: E402
 
 _runtime_test = pytest.importorskip("_runtime_test")
 SEEDS = [11, 12, 13]
