@@ -72,11 +72,12 @@ static inline int __pyx_f_key_query(int key, int __pyx_skip_dispatch) {
     return __pyx_key_queries[I].query(key);
 }
 
-// Implementation layer; cannot fail.
+// Implementation layer; cannot fail.  True and False are immortal, so
+// handing them out is handing out a new reference (as Py_RETURN_TRUE does).
 template <int I>
 static inline PyObject *__pyx_pf_key_query(PyObject *self, int key) {
     (void)self;
-    return Py_NewRef(__pyx_f_key_query<I>(key, 0) ? Py_True : Py_False);
+    return __pyx_f_key_query<I>(key, 0) ? Py_True : Py_False;
 }
 
 // Argument wrapper.  The common call, one small int by position, calls no
