@@ -91,6 +91,25 @@ def breakdown(small, large, n):
     return sorted((r for r in rows if abs(r[0]) >= 0.5), reverse=True)
 
 
+DISPATCH = ("_PyEval_EvalFrameDefault", "PyObject_Vectorcall")
+
+
+def split_by_object(rows, loop_only):
+    """(the interpreter's dispatch, the binding, raylib) instructions of one
+    call.  The binding is everything between the interpreter's call and
+    raylib, in the extension or in the C API functions it calls."""
+    dispatch = binding = raylib = 0.0
+    for cost, name in rows:
+        cost -= loop_only.get(name, 0.0)
+        if name.startswith(DISPATCH):
+            dispatch += cost
+        elif "libraylib" in name:
+            raylib += cost
+        else:
+            binding += cost
+    return dispatch, binding, raylib
+
+
 def report(n=100_000):
     print(f"-- instructions per call (callgrind, loops of {n} and {2 * n} calls)")
     if shutil.which("valgrind") is None:
@@ -114,10 +133,19 @@ def report(n=100_000):
         for label, _, _ in ROWS:
             net = "" if label == "(empty loop body)" else f"{turns[label] - empty:8.1f}"
             print(f"{label:32} {turns[label]:14.1f} {net}")
+        loop_only = dict((k, c) for c, k in breakdown(*outs["(empty loop body)"], n))
+        shares = {}
         for label in ANNOTATED:
             print(f"\nwhere the instructions of one turn of {label} go (Ir, self):")
-            for cost, name in breakdown(*outs[label], n):
+            rows = breakdown(*outs[label], n)
+            for cost, name in rows:
                 print(f"{cost:8.1f}  {name}")
+            shares[label] = split_by_object(rows, loop_only)
+        print("\nthe call alone (the empty loop's share taken off): the interpreter's"
+              " dispatch (eval loop, PyObject_Vectorcall), the binding, raylib:")
+        print(f"{'call':32} {'dispatch':>9} {'binding':>8} {'raylib':>7}")
+        for label, (dispatch, binding, raylib) in shares.items():
+            print(f"{label:32} {dispatch:9.1f} {binding:8.1f} {raylib:7.1f}")
     ratio = (turns["pressed(65)"] - empty) / (turns["METH_O baseline pressed(65)"] - empty)
     kw = (turns["pressed(key=65)"] - empty) / (turns["pressed(65)"] - empty)
     print(f"\npressed / METH_O baseline (net instructions): {ratio:.2f}; "
