@@ -7,7 +7,10 @@ Each row runs a fresh interpreter under callgrind twice, with a loop of N
 and of 2N calls; the difference of the two totals divided by N is the cost
 of one loop turn, start-up and teardown cancelling.  The empty loop's turn
 is subtracted to give the call alone.  The same difference, function by
-function (callgrind_annotate), shows where a call's instructions go.
+function (callgrind_annotate), shows where a call's instructions go: in the
+interpreter's dispatch of the call (its eval loop, PyObject_Vectorcall), in
+the binding (the extension's code and the C API functions it calls) or in
+raylib.
 
 valgrind needs the debug symbols of the interpreter's dynamic loader;
 `scripts/bootstrap --valgrind` provides them and names their folder in
