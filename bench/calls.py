@@ -1,62 +1,111 @@
-"""What one key query costs, next to other calls a game makes per frame.
+"""What one key query costs, next to the cheapest bindings of the same raylib
+query and to the other ways of calling it.
 
-    PYTHONPATH=build/release/tree python3.14 bench/calls.py
+    PYTHONPATH=build/release/tree python3.14 bench/calls.py [calls per round]
 
-Prints nanoseconds per call (best of several repeats) and each figure's
-ratio to the positional call `pressed(65)`.  The raylib query itself is the
-same in every row that calls it, so the differences are the call paths.
+Times every row in interleaved rounds (a slow moment of the machine then
+costs every row alike) and keeps each row's best round.  `net` subtracts the
+empty loop body, leaving the call alone; the comparisons below the table
+divide net figures.  Nothing is asserted: the targets are printed as met or
+missed.
 """
-import ctypes
-import pathlib
+import dis
 import sys
 import timeit
 
-import tobrim
-import tobrim.key.key as key
+import common
 
-rl = ctypes.CDLL(str(pathlib.Path(tobrim.__file__).parent.parent / "tobrim.libs" / "libraylib.so.600"))
-rl.IsKeyPressed.argtypes = [ctypes.c_int]
-rl.IsKeyPressed.restype = ctypes.c_bool
-rl.SetTraceLogLevel(7)
-
-
-def python_function(key):
-    return False
-
-
-pressed = key.pressed
-CASES = [
+ROWS = [  # label, statement
     ("pressed(65)", "pressed(65)"),
+    ("METH_O baseline pressed(65)", "baseline(65)"),
+    ("ctypes IsKeyPressed(65), argtypes set", "ctypes(65)"),
+    ("Python def wrapping pressed", "wrapper(65)"),
     ("pressed(key=65)", "pressed(key=65)"),
     ("pressed(**{'key': 65})", "pressed(**kw)"),
+    ("pressed.__call__(65)", "call(65)"),
     ("pressed(True)", "pressed(True)"),
-    ("pressed.__call__(65) (generic call slot)", "call(65)"),
     ("builtin abs(65)", "abs(65)"),
     ("Python def f(key): return False", "python_function(65)"),
-    ("ctypes IsKeyPressed(65)", "ctypes_query(65)"),
+    ("(empty loop body)", "pass"),
+]
+EMPTY = "(empty loop body)"
+
+# numerator, denominator, what the quotient says, target (or None): a
+# quotient at most `most` / at least `least`.
+COMPARISONS = [
+    ("pressed(65)", "METH_O baseline pressed(65)", "pressed / METH_O baseline", {"most": 1.00}),
+    ("ctypes IsKeyPressed(65), argtypes set", "pressed(65)", "ctypes / pressed", {"least": 10.0}),
+    ("Python def wrapping pressed", "pressed(65)", "Python wrapper / pressed", None),
+    ("pressed(key=65)", "pressed(65)", "keyword / positional", {"most": 1.30}),
+    ("pressed(**{'key': 65})", "pressed(65)", "keyword dict / positional", None),
+    ("pressed.__call__(65)", "pressed(65)", "__call__ / positional", None),
 ]
 
 
-def timers():
-    glb = {"pressed": pressed, "kw": {"key": 65}, "call": pressed.__call__,
-           "python_function": python_function, "ctypes_query": rl.IsKeyPressed}
-    return {label: timeit.Timer(stmt, globals=glb) for label, stmt in CASES + [("(empty loop body)", "pass")]}
+def target_text(target):
+    if target is None:
+        return ""
+    return f"at most {target['most']:.2f}" if "most" in target else f"at least {target['least']:.0f}"
 
 
-def main():
-    number = int(sys.argv[1]) if len(sys.argv) > 1 else 200_000
-    # Rounds interleave the cases, so a slow moment of the machine costs
-    # every case alike; each figure is its best round.
+def target_met(target, value):
+    if target is None:
+        return None
+    return value <= target["most"] if "most" in target else value >= target["least"]
+
+
+def measure(number=200_000, rounds=15):
+    """label -> best ns per call."""
+    fns = common.callables()
+    glb = dict(fns, kw={"key": 65})
+    timers = {label: timeit.Timer(stmt, globals=glb) for label, stmt in ROWS}
     best = {}
-    for _ in range(9):
-        for label, timer in timers().items():
+    for _ in range(rounds):
+        for label, timer in timers.items():
             ns = timer.timeit(number) / number * 1e9
             best[label] = min(ns, best.get(label, ns))
-    base = best["pressed(65)"]
-    print(f"{'call':44} {'ns/call':>9} {'ratio':>7}")
-    for label, ns in best.items():
-        print(f"{label:44} {ns:9.1f} {ns / base:7.2f}")
+    return best
+
+
+def specialisations(glb):
+    """label -> the call instruction the interpreter specialised the row's
+    call to, after a warm-up."""
+    found = {}
+    for label, stmt in ROWS:
+        ns = dict(glb)
+        exec(f"def loop(n):\n    for _ in range(n):\n        {stmt}\n", ns)
+        ns["loop"](1000)
+        ops = [i.opname for i in dis.get_instructions(ns["loop"], adaptive=True)]
+        body = ops[next(i for i, op in enumerate(ops) if op.startswith("FOR_ITER")):]
+        found[label] = " ".join(op for op in body if op.startswith("CALL"))
+    return found
+
+
+def report(number=200_000):
+    best = measure(number)
+    spec = specialisations(dict(common.callables(), kw={"key": 65}))
+    empty = best[EMPTY]
+    base = best["pressed(65)"] - empty
+    print(f"-- time per call (timeit, best of 15 interleaved rounds of {number} calls)")
+    print(f"{'call':40} {'ns/call':>8} {'net ns':>8} {'/pressed':>9}  specialised as")
+    for label, _ in ROWS:
+        ns = best[label]
+        if label == EMPTY:
+            print(f"{label:40} {ns:8.1f}")
+        else:
+            print(f"{label:40} {ns:8.1f} {ns - empty:8.1f} {(ns - empty) / base:9.2f}  {spec[label]}")
+    print()
+    print(f"{'comparison (net figures)':32} {'ratio':>7}  target")
+    targets = []
+    for num, den, what, target in COMPARISONS:
+        ratio = (best[num] - empty) / (best[den] - empty)
+        met = target_met(target, ratio)
+        verdict = "" if met is None else ("met" if met else "MISSED")
+        print(f"{what:32} {ratio:7.2f}  {target_text(target)} {verdict}".rstrip())
+        if target is not None:
+            targets.append((what, f"{ratio:.2f}", target_text(target), met))
+    return targets
 
 
 if __name__ == "__main__":
-    main()
+    report(int(sys.argv[1]) if len(sys.argv) > 1 else 200_000)

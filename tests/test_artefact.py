@@ -82,3 +82,5 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert os.path.exists(os.path.join(site, "tobrim.libs", "libraylib.so.600"))
     assert os.path.exists(os.path.join(site, "tobrim", "key", "key.pyi"))
     assert os.path.exists(os.path.join(site, "tobrim", "key", "py.typed"))
+    # The test-only and benchmark-only modules stay in the build tree.
+    assert not glob.glob(os.path.join(site, "_runtime_test*")) + glob.glob(os.path.join(site, "_bench_*"))

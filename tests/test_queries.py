@@ -67,6 +67,7 @@ BINDS = [
     ((MyInt(66),), {}, 66),
     ((65.9,), {}, 65),
     ((IntReturns(67),), {}, 67),
+    ((), {"key": IntReturns(67)}, 67),
 ]
 
 
@@ -101,6 +102,9 @@ FAILURES = [
     ((IndexOnly(),), {}, TypeError, "an integer is required"),
     ((IntReturns("x"),), {}, TypeError, "__int__ returned non-int (type str)"),
     ((IntRaises(),), {}, ZeroDivisionError, "inside __int__"),
+    ((), {"key": None}, TypeError, "an integer is required"),
+    ((), {"key": 2**31}, OverflowError, "value too large to convert to int"),
+    ((), {"key": IntRaises()}, ZeroDivisionError, "inside __int__"),
 ]
 
 

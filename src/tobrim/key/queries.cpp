@@ -42,11 +42,9 @@ __PYX_COLD static int __Pyx_RaiseArgtupleInvalid(const char *func_name, Py_ssize
 }
 
 // Binding with keywords present, into values[0]; 0 or -1 with an error set.
-__attribute__((noinline)) static int __pyx_bind_key_keywords(PyObject *const *args,
-                                                            Py_ssize_t nargs, PyObject *kwds,
-                                                            Py_ssize_t kwds_len,
-                                                            PyObject **values,
-                                                            const char *func_name) {
+static int __pyx_bind_key_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwds,
+                                   Py_ssize_t kwds_len, PyObject **values,
+                                   const char *func_name) {
     if (nargs > 1)
         return __Pyx_RaiseArgtupleInvalid(func_name, nargs);
     if (nargs == 1)
@@ -57,6 +55,40 @@ __attribute__((noinline)) static int __pyx_bind_key_keywords(PyObject *const *ar
     if (values[0] == nullptr)
         return __Pyx_RaiseArgtupleInvalid(func_name, 0);
     return 0;
+}
+
+// Binding of every call but the two common forms: a new reference to the
+// bound value, or null with an error set and nothing held.
+__attribute__((noinline)) static PyObject *__pyx_bind_key(PyObject *const *args,
+                                                         Py_ssize_t nargs, PyObject *kwds,
+                                                         const char *func_name) {
+    PyObject *values[1] = {nullptr};
+    Py_ssize_t kwds_len = 0;
+    if (kwds != nullptr)
+        kwds_len = PyType_HasFeature(Py_TYPE(kwds), Py_TPFLAGS_TUPLE_SUBCLASS)
+                       ? PyTuple_GET_SIZE(kwds)
+                       : PyDict_GET_SIZE(kwds);
+    if (kwds_len == 0) {
+        if (nargs != 1) {
+            __Pyx_RaiseArgtupleInvalid(func_name, nargs);
+            return nullptr;
+        }
+        return Py_NewRef(args[0]);
+    }
+    if (__pyx_bind_key_keywords(args, nargs, kwds, kwds_len, values, func_name) < 0) {
+        Py_XDECREF(values[0]);
+        return nullptr;
+    }
+    return values[0];
+}
+
+// The keyword form written in Python source, `pressed(key=65)`: the one name
+// is the very interned string the state holds, so binding it is the identity
+// scan's first hit.
+static inline bool __pyx_is_key_keyword_call(Py_ssize_t nargs, PyObject *kwds) {
+    return nargs == 0 && PyType_HasFeature(Py_TYPE(kwds), Py_TPFLAGS_TUPLE_SUBCLASS) &&
+           PyTuple_GET_SIZE(kwds) == 1 &&
+           PyTuple_GET_ITEM(kwds, 0) == __pyx_mstate_global_static.__pyx_string_tab[__pyx_k_key];
 }
 
 __PYX_COLD static PyObject *__pyx_key_query_failed(PyObject *value, const __pyx_key_query &q) {
@@ -72,39 +104,33 @@ static inline int __pyx_f_key_query(int key, int __pyx_skip_dispatch) {
     return __pyx_key_queries[I].query(key);
 }
 
-// Implementation layer; cannot fail.
+// Implementation layer; cannot fail.  True and False are immortal, so
+// handing them out is handing out a new reference (as Py_RETURN_TRUE does).
 template <int I>
 static inline PyObject *__pyx_pf_key_query(PyObject *self, int key) {
     (void)self;
-    return Py_NewRef(__pyx_f_key_query<I>(key, 0) ? Py_True : Py_False);
+    return __pyx_f_key_query<I>(key, 0) ? Py_True : Py_False;
 }
 
-// Argument wrapper.  The common call, one small int by position, calls no
-// interpreter function.
+// Argument wrapper.  The two common calls, one small int by position or by
+// the keyword `key`, call no interpreter function.
 template <int I>
 static PyObject *__pyx_pw_key_query(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                                     PyObject *kwds) noexcept {
     const __pyx_key_query &q = __pyx_key_queries[I];
-    PyObject *values[1] = {nullptr};
-    Py_ssize_t kwds_len = 0;
-    if (__PYX_UNLIKELY(kwds != nullptr))
-        kwds_len = PyType_HasFeature(Py_TYPE(kwds), Py_TPFLAGS_TUPLE_SUBCLASS)
-                       ? PyTuple_GET_SIZE(kwds)
-                       : PyDict_GET_SIZE(kwds);
-    if (__PYX_LIKELY(kwds_len == 0)) {
-        if (__PYX_UNLIKELY(nargs != 1)) {
-            __Pyx_RaiseArgtupleInvalid(q.name, nargs);
+    PyObject *value;
+    if (__PYX_LIKELY(kwds == nullptr ? nargs == 1 : __pyx_is_key_keyword_call(nargs, kwds))) {
+        value = Py_NewRef(args[0]);
+    } else {
+        value = __pyx_bind_key(args, nargs, kwds, q.name);
+        if (value == nullptr)
             return __pyx_key_query_failed(nullptr, q);
-        }
-        values[0] = Py_NewRef(args[0]);
-    } else if (__pyx_bind_key_keywords(args, nargs, kwds, kwds_len, values, q.name) < 0) {
-        return __pyx_key_query_failed(values[0], q);
     }
-    int key = __Pyx_PyLong_As_int(values[0]);
+    int key = __Pyx_PyLong_As_int(value);
     if (__PYX_UNLIKELY(key == -1) && PyErr_Occurred())
-        return __pyx_key_query_failed(values[0], q);
+        return __pyx_key_query_failed(value, q);
     PyObject *result = __pyx_pf_key_query<I>(self, key);
-    Py_DECREF(values[0]);
+    Py_DECREF(value);
     return result;
 }
 

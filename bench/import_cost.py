@@ -1,0 +1,58 @@
+"""What `import tobrim.key.key` costs a fresh interpreter, from -X importtime.
+
+    PYTHONPATH=build/release/tree python3.14 bench/import_cost.py [runs]
+
+Each run is a new interpreter importing the module; the figures are the
+fastest and the median run, in microseconds.  `self` is the module's own
+share (loading the shared object and its execute step), `cumulative` adds
+what it imports (its package, zlib).  The baseline module's import is shown
+for scale: loading a shared object that needs raylib and runs nothing.
+"""
+import re
+import statistics
+import subprocess
+import sys
+
+import common
+
+LINE = re.compile(r"import time:\s+(\d+) \|\s+(\d+) \| *(\S+)")
+
+
+def import_times(module):
+    """name -> (self µs, cumulative µs) of one fresh import of module."""
+    proc = subprocess.run([sys.executable, "-X", "importtime", "-c", f"import {module}"],
+                          capture_output=True, text=True, env=common.child_env(), check=True)
+    times = {}
+    for line in proc.stderr.splitlines():
+        m = LINE.match(line)
+        if m:
+            times[m.group(3)] = (int(m.group(1)), int(m.group(2)))
+    return times
+
+
+def report(runs=15):
+    print(f"-- import cost in a fresh interpreter (-X importtime, {runs} runs; µs)")
+    print(f"{'module':28} {'self min':>9} {'self med':>9} {'cumul min':>10} {'cumul med':>10}")
+    figures, selfs = {}, {}
+    for module, shown in (("tobrim.key.key", ("tobrim", "tobrim.key", "zlib", "tobrim.key.key")),
+                          ("_bench_baseline", ("_bench_baseline",))):
+        samples = [import_times(module) for _ in range(runs)]
+        for name in shown:
+            own = [s[name][0] for s in samples if name in s]
+            cum = [s[name][1] for s in samples if name in s]
+            if not own:
+                continue
+            label = ("  " if name != module else "") + name
+            print(f"{label:28} {min(own):9d} {statistics.median(own):9.0f} "
+                  f"{min(cum):10d} {statistics.median(cum):10.0f}")
+            figures[name] = statistics.median(cum)
+            selfs[name] = statistics.median(own)
+    own = selfs["tobrim.key.key"] - selfs["_bench_baseline"]
+    print(f"the module's own share (self medians, less the baseline's, which is mostly"
+          f" loading raylib): {own:.0f} µs")
+    return [("import tobrim.key.key, cumulative median", f"{figures['tobrim.key.key']:.0f} µs",
+             "", None)]
+
+
+if __name__ == "__main__":
+    report(int(sys.argv[1]) if len(sys.argv) > 1 else 15)
