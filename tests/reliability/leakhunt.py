@@ -1,0 +1,94 @@
+"""A pytest plugin that hunts reference and memory leaks the way CPython's
+own `regrtest -R` does: the body of every test is run several times in a
+row; after the warm-up runs, the change of
+`sys.gettotalrefcount()` and `sys.getallocatedblocks()` over each counted
+run is recorded, and a test leaks when every counted run grew one of them.
+
+Needs a debug interpreter.  Load it with `-p leakhunt` (this folder on the
+path) and turn it on with `--leak-runs=WARMUPS:RUNS`, e.g. 3:3.
+"""
+import gc
+import sys
+
+import pytest
+
+_hunt = None
+
+
+def pytest_addoption(parser):
+    parser.addoption("--leak-runs", default=None, metavar="WARMUPS:RUNS",
+                     help="repeat every test, counting leaks after the warm-up runs")
+
+
+def pytest_configure(config):
+    global _hunt
+    spec = config.getoption("--leak-runs")
+    if spec is None:
+        return
+    if not hasattr(sys, "gettotalrefcount"):
+        raise pytest.UsageError("--leak-runs needs a debug interpreter")
+    warmups, runs = (int(x) for x in spec.split(":"))
+    _hunt = Hunt(warmups, runs)
+    config.pluginmanager.register(_hunt, "leakhunt-state")
+
+
+def _clear_caches():
+    # What regrtest clears between runs, as far as these tests reach; not
+    # the interpreter's type cache, whose refilling some tests would see
+    # as growth of the heap within one run.
+    import copyreg
+    import linecache
+    import re
+    re.purge()
+    linecache.clearcache()
+    copyreg.clear_extension_cache()
+    for _ in range(3):
+        gc.collect()
+
+
+def _measure():
+    _clear_caches()
+    return sys.gettotalrefcount(), sys.getallocatedblocks()
+
+
+class Hunt:
+    def __init__(self, warmups, runs):
+        self.warmups, self.runs = warmups, runs
+        self.tests = 0
+        self.leaks = []  # (nodeid, reference deltas, block deltas)
+
+    @pytest.hookimpl(tryfirst=True)
+    def pytest_pyfunc_call(self, pyfuncitem):
+        # The test body is repeated inside one setup of its fixtures, so
+        # that pytest's own bookkeeping of fixture set-ups stays out of the
+        # figures; a test that fails when repeated fails as usual.
+        function = pyfuncitem.obj
+        funcargs = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
+        ref_deltas, block_deltas = [], []
+        before = None
+        for i in range(self.warmups + self.runs):
+            function(**funcargs)
+            now = _measure()
+            if before is not None and i >= self.warmups:
+                ref_deltas.append(now[0] - before[0])
+                block_deltas.append(now[1] - before[1])
+            before = now
+        self.tests += 1
+        if all(d >= 1 for d in ref_deltas) or all(d >= 1 for d in block_deltas):
+            self.leaks.append((pyfuncitem.nodeid, ref_deltas, block_deltas))
+        return True
+
+    def pytest_terminal_summary(self, terminalreporter):
+        tr = terminalreporter
+        tr.section("leak hunt")
+        tr.write_line("%d tests, each body run %d times: %d warm-up runs, then %d counted runs" % (
+            self.tests, self.warmups + self.runs, self.warmups, self.runs))
+        for nodeid, refs, blocks in self.leaks:
+            tr.write_line("LEAK %s: reference total %s, allocated blocks %s" % (nodeid, refs, blocks))
+        tr.write_line("leak hunt: %s" % ("FAIL (%d leaking)" % len(self.leaks) if self.leaks
+                                         else "PASS"))
+
+    @pytest.hookimpl(trylast=True)
+    def pytest_sessionfinish(self, session, exitstatus):
+        if self.leaks and session.exitstatus == 0:
+            session.exitstatus = 1
