@@ -13,7 +13,7 @@ before, and on a debug interpreter it repeats the step and watches the
 reference total and the allocated blocks for a leak.
 
 Usage: python nomem.py [--scenario NAME]... [--max-steps N] [--settled K]
-                       [--leak-runs R]
+                       [--leak-runs R] [--steps START:STOP[:STRIDE]]
 """
 import argparse
 import os
@@ -428,6 +428,8 @@ def main(argv=None):
     parser.add_argument("--max-steps", type=int, default=100000)
     parser.add_argument("--settled", type=int, default=SETTLED,
                         help="normal outcomes in a row that end the stepping")
+    parser.add_argument("--steps", metavar="START:STOP[:STRIDE]",
+                        help="only these values of n (for scenarios with a process per step)")
     parser.add_argument("--leak-runs", type=int, default=6,
                         help="repetitions of each step for the leak check (debug only; 0: none)")
     args = parser.parse_args(argv)
@@ -442,7 +444,10 @@ def main(argv=None):
     total = 0
     for name in names:
         t0 = time.monotonic()
-        report = step_scenario(name, args.max_steps, args.settled, args.leak_runs)
+        only = None
+        if args.steps and SCENARIOS[name].fresh:
+            only = list(range(*(int(x) for x in args.steps.split(":"))))
+        report = step_scenario(name, args.max_steps, args.settled, args.leak_runs, only)
         total += report.steps
         kinds = ", ".join("%s %d" % (k, v) for k, v in sorted(report.kinds.items()))
         status = "PASS" if not report.failures and report.settled else "FAIL"
