@@ -40,14 +40,14 @@ def _tree_on_path(monkeypatch):
 
 @pytest.mark.parametrize("name", STEPPED)
 def test_every_allocation_of_the_operation_may_fail(name):
-    report = nomem.step_scenario(name, max_steps=2000, settled=3, leak_check=4)
+    report = nomem.step_scenario(name, max_steps=2000, settled=3, leak_check=5)
     assert not report.failures, _show(report)
     assert report.settled and report.kinds.get("crash", 0) == 0
 
 
 @pytest.mark.parametrize("name", sorted(SAMPLED))
 def test_sampled_allocations_may_fail_once_per_process(name):
-    report = nomem.step_scenario(name, only=SAMPLED[name], leak_check=4)
+    report = nomem.step_scenario(name, only=SAMPLED[name], leak_check=5)
     assert not report.failures, _show(report)
     assert report.steps == len(SAMPLED[name])
 

@@ -2,7 +2,8 @@
 own `regrtest -R` does: the body of every test is run several times in a
 row; after the warm-up runs, the change of
 `sys.gettotalrefcount()` and `sys.getallocatedblocks()` over each counted
-run is recorded, and a test leaks when every counted run grew one of them.
+run is recorded, and a test leaks when every counted run grew one of them,
+and again every one of twice as many counted runs after that.
 
 Needs a debug interpreter.  Load it with `-p leakhunt` (this folder on the
 path) and turn it on with `--leak-runs=WARMUPS:RUNS`, e.g. 3:3.
@@ -83,18 +84,27 @@ class Hunt:
         # figures; a test that fails when repeated fails as usual.
         function = pyfuncitem.obj
         funcargs = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
-        ref_deltas, block_deltas = [], []
-        before = None
+
+        def counted(warmups, runs):
+            ref_deltas, block_deltas = [], []
+            before = None
+            for i in range(warmups + runs):
+                function(**funcargs)
+                now = _measure()
+                if before is not None and i >= warmups:
+                    ref_deltas.append(now[0] - before[0])
+                    block_deltas.append(now[1] - before[1])
+                before = now
+            grew = all(d >= 1 for d in ref_deltas) or all(d >= 1 for d in block_deltas)
+            return ref_deltas, block_deltas, grew
+
         spawned = self.spawns.count
-        for i in range(self.warmups + self.runs):
-            function(**funcargs)
-            now = _measure()
-            if before is not None and i >= self.warmups:
-                ref_deltas.append(now[0] - before[0])
-                block_deltas.append(now[1] - before[1])
-            before = now
+        ref_deltas, block_deltas, grew = counted(self.warmups, self.runs)
+        if grew:
+            # A leak grows on every run: confirm over twice as many counted
+            # runs, so that a cache still filling is not taken for one.
+            ref_deltas, block_deltas, grew = counted(1, 2 * self.runs)
         self.tests += 1
-        grew = all(d >= 1 for d in ref_deltas) or all(d >= 1 for d in block_deltas)
         if self.spawns.count != spawned:
             self.spawning.append((pyfuncitem.nodeid, ref_deltas, block_deltas, grew))
         elif grew:
