@@ -127,12 +127,12 @@ def test_call_slot_builds_a_fast_call(key, keyboard):
 def test_call_slot_passes_the_dict_keys_themselves(key, keyboard):
     keyboard.frame(down=[32])
     name = "".join(["k", "e", "y"])
-    assert rt.call_slot(key.pressed, (), {name: 32}) is True
+    assert rt.call_slot(key.down, (), {name: 32}) is True
     fk = rt.make("fastcall_keywords")
     (seen,) = rt.call_slot(fk, (), {name: 32})[3]
     assert seen is name
     for kwargs in (None, {}):
-        assert rt.call_slot(key.pressed, (32,), kwargs) is True
+        assert rt.call_slot(key.down, (32,), kwargs) is True
         assert rt.call_slot(fk, (32,), kwargs) == ("fastcall", fk, (32,), None, ())
 
 
