@@ -41,44 +41,30 @@ __PYX_COLD static int __Pyx_RaiseArgtupleInvalid(const char *func_name, Py_ssize
     return -1;
 }
 
-// Binding with keywords present, into values[0]; 0 or -1 with an error set.
-static int __pyx_bind_key_keywords(PyObject *const *args, Py_ssize_t nargs, PyObject *kwds,
-                                   Py_ssize_t kwds_len, PyObject **values,
-                                   const char *func_name) {
-    if (nargs > 1)
-        return __Pyx_RaiseArgtupleInvalid(func_name, nargs);
-    if (nargs == 1)
-        values[0] = Py_NewRef(args[0]);
-    if (__Pyx_ParseKeywords(kwds, args + nargs, __pyx_pyargnames, values, nargs, kwds_len,
-                            func_name) < 0)
-        return -1;
-    if (values[0] == nullptr)
-        return __Pyx_RaiseArgtupleInvalid(func_name, 0);
-    return 0;
-}
-
 // Binding of every call but the two common forms: a new reference to the
 // bound value, or null with an error set and nothing held.
 __attribute__((noinline)) static PyObject *__pyx_bind_key(PyObject *const *args,
                                                          Py_ssize_t nargs, PyObject *kwds,
                                                          const char *func_name) {
-    PyObject *values[1] = {nullptr};
     Py_ssize_t kwds_len = 0;
     if (kwds != nullptr)
         kwds_len = PyType_HasFeature(Py_TYPE(kwds), Py_TPFLAGS_TUPLE_SUBCLASS)
                        ? PyTuple_GET_SIZE(kwds)
                        : PyDict_GET_SIZE(kwds);
-    if (kwds_len == 0) {
-        if (nargs != 1) {
-            __Pyx_RaiseArgtupleInvalid(func_name, nargs);
-            return nullptr;
-        }
-        return Py_NewRef(args[0]);
+    if (nargs > 1 || (kwds_len == 0 && nargs != 1)) {
+        __Pyx_RaiseArgtupleInvalid(func_name, nargs);
+        return nullptr;
     }
-    if (__pyx_bind_key_keywords(args, nargs, kwds, kwds_len, values, func_name) < 0) {
+    PyObject *values[1] = {nargs == 1 ? Py_NewRef(args[0]) : nullptr};
+    if (kwds_len == 0)
+        return values[0];
+    if (__Pyx_ParseKeywords(kwds, args + nargs, __pyx_pyargnames, values, nargs, kwds_len,
+                            func_name) < 0) {
         Py_XDECREF(values[0]);
         return nullptr;
     }
+    if (values[0] == nullptr)
+        __Pyx_RaiseArgtupleInvalid(func_name, 0);
     return values[0];
 }
 
