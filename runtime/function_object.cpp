@@ -4,7 +4,7 @@
 // function_call.cpp and the attribute table in function_attributes.cpp.
 #include "function_object.h"
 
-#include <cstddef>
+#include <stddef.h>
 
 #include "module_hooks.h"
 

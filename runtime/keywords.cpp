@@ -3,7 +3,7 @@
 // the errors for duplicate, unexpected and non-string keywords.
 #include "keywords.h"
 
-#include <cstring>
+#include <string.h>
 
 __PYX_COLD static void __Pyx_RaiseDoubleKeywordsError(const char *function_name,
                                                       PyObject *key) {

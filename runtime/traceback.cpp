@@ -1,7 +1,7 @@
 // Traceback records: the per-line code-object cache, then the record itself.
 #include "traceback.h"
 
-#include <cstring>
+#include <string.h>
 
 #include <frameobject.h>
 // The frame record itself, for its line number field.

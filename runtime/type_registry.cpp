@@ -2,7 +2,7 @@
 // publishing them there, and the shared metaclass.
 #include "type_registry.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "function_object.h"
 

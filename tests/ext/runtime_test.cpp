@@ -2,7 +2,7 @@
 // only for the tests.  It shares the function type through the registry and
 // makes function objects of every calling convention the runtime serves;
 // each wrapper answers with what it received.
-#include <cstring>
+#include <string.h>
 
 #include "runtime/function_object.h"
 

@@ -2,7 +2,7 @@
 // function written in Python (parameter name, argument counts, source file,
 // first line, source positions), with zero-filled instructions that never
 // run.
-#include <cstring>
+#include <string.h>
 
 #include "module_state.h"
 

@@ -2,7 +2,7 @@
 // digits, and objects that convert through their type's __int__.
 #include "int_conversion.h"
 
-#include <cstdint>
+#include <stdint.h>
 
 __PYX_COLD static int __Pyx_RaiseOverflow() {
     PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");

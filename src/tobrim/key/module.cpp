@@ -3,7 +3,7 @@
 // import spec, and its execute step fills the state and the namespace in a
 // fixed order of stages.  One module object exists per process, in one
 // interpreter only.
-#include <cstdio>
+#include <stdio.h>
 
 #include "module_state.h"
 #include "runtime/function_object.h"
