@@ -3,7 +3,10 @@ raylib's own automation events on the very library the module loaded."""
 import ctypes
 import os
 import pathlib
+import re
+import subprocess
 import sys
+import sysconfig
 
 import pytest
 
@@ -11,6 +14,34 @@ TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents
 DEBUG = hasattr(sys, "gettotalrefcount")
 # The module built with the sanitizers, run by scripts/sanitize.
 SANITIZED = os.environ.get("TOBRIM_VARIANT") == "asan"
+# The file-name suffix of this interpreter's extension modules, e.g.
+# ".cpython-314-x86_64-linux-gnu.so" (glibc) or "...-linux-musl.so" (musl).
+EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
+
+
+def interpreter_files():
+    """The interpreter's own ELF files: the executable and, for a shared
+    build, the libpython this process runs from."""
+    with open("/proc/self/maps") as maps:
+        fields = [line.rstrip("\n").split(None, 5) for line in maps]
+    libpython = {f[5] for f in fields if len(f) == 6 and os.path.basename(f[5]).startswith("libpython")}
+    return [os.path.realpath(sys.executable)] + sorted(libpython)
+
+
+def needed(path):
+    """The NEEDED entries of an ELF file."""
+    out = subprocess.run(["readelf", "-d", path], capture_output=True, text=True, check=True).stdout
+    return re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", out)
+
+
+def c_library():
+    """The C library as the interpreter names it: libc.so.6 (glibc),
+    libc.so (Debian's musl) or libc.musl-x86_64.so.1 (Alpine's)."""
+    names = {n for f in interpreter_files() for n in needed(f)
+             if re.fullmatch(r"libc\.so(\.\d+)*|libc\.musl-[\w-]+\.so\.\d+", n)}
+    (name,) = names
+    return name
+
 
 # raylib's private automation event types (rcore.c): key up and key down.
 INPUT_KEY_UP = 1

@@ -4,6 +4,8 @@ import textwrap
 
 import pytest
 
+from conftest import EXT_SUFFIX
+
 
 def test_namespace(key):
     names = [n for n in vars(key) if not n.startswith("__") or n in ("__builtins__", "__test__")]
@@ -11,7 +13,8 @@ def test_namespace(key):
     assert key.__test__ == {}
     assert key.__name__ == "tobrim.key.key"
     assert key.__package__ == "tobrim.key"
-    assert key.__file__.endswith("key.cpython-314%s-x86_64-linux-gnu.so" % ("d" if hasattr(sys, "gettotalrefcount") else ""))
+    # The full tag (ABI, debug "d", platform), not a bare ".so".
+    assert key.__file__.endswith("/key" + EXT_SUFFIX)
     assert not hasattr(key, "__path__")
     assert key.__loader__ is key.__spec__.loader
 
