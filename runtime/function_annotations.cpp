@@ -5,19 +5,19 @@
 #include "function_object.h"
 #include "module_hooks.h"
 
-// The instance dictionary, borrowed, or null when none was made yet; found
-// through the interpreter's visit of the managed dict, so that looking does
-// not create one.
-static int __Pyx_CatchDict(PyObject *obj, void *arg) {
-    if (PyDict_Check(obj))
-        *static_cast<PyObject **>(arg) = obj;
-    return 0;
-}
-
+// The instance dictionary as a new reference (a key's __eq__ run by a
+// lookup may replace it), or null when none exists.  The function type keeps
+// instance attributes in the managed dict alone (type_registry.cpp), so the
+// dict pointer holds all of an object's attribute storage and asking for it
+// creates nothing: it is null until __dict__ is read, an attribute is set or
+// the __annotate__ setter stores its entry, and again once the collector has
+// cleared the object.  (For a type that stores attributes inline, the
+// interpreter would make the dict here, from those attributes.)
 static PyObject *__Pyx_CyFunction_InstanceDict(PyObject *op) {
-    PyObject *dict = nullptr;
-    PyObject_VisitManagedDict(op, __Pyx_CatchDict, &dict);
-    return dict;
+    PyObject **dictptr = _PyObject_GetDictPtr(op);
+    if (dictptr == nullptr || *dictptr == nullptr || !PyDict_Check(*dictptr))
+        return nullptr;
+    return Py_NewRef(*dictptr);
 }
 
 // 1 with a new reference in *entry, 0 when there is none, -1 on error.
@@ -26,7 +26,9 @@ static int __Pyx_CyFunction_get_annotate_from_dict_if_exists(PyObject *op, PyObj
     PyObject *dict = __Pyx_CyFunction_InstanceDict(op);
     if (dict == nullptr)
         return 0;
-    return PyDict_GetItemRef(dict, *__pyx_runtime_module.str_annotate, entry);
+    int found = PyDict_GetItemRef(dict, *__pyx_runtime_module.str_annotate, entry);
+    Py_DECREF(dict);
+    return found;
 }
 
 // --- the one-argument call ---------------------------------------------------
@@ -123,9 +125,12 @@ int __Pyx_CyFunction_set_annotations(PyObject *op, PyObject *value, void *) noex
         return -1;
     }
     Py_XSETREF(f->func_annotations, Py_XNewRef(value));
-    if (PyObject *dict = __Pyx_CyFunction_InstanceDict(op))
-        return PyDict_SetItem(dict, *__pyx_runtime_module.str_annotate, Py_None);
-    return 0;
+    PyObject *dict = __Pyx_CyFunction_InstanceDict(op);
+    if (dict == nullptr)
+        return 0;
+    int r = PyDict_SetItem(dict, *__pyx_runtime_module.str_annotate, Py_None);
+    Py_DECREF(dict);
+    return r;
 }
 
 // --- __annotate__ ------------------------------------------------------------

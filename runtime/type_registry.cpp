@@ -58,6 +58,22 @@ static PyObject *__Pyx_AdoptCachedType(PyObject *found, const char *name, PyType
     return found;
 }
 
+// The interpreter gives a type with a managed dict inline attribute values:
+// an attribute set on an instance is stored in the instance itself and no
+// dict object is made.  Nothing but the interpreter's internals can then
+// tell whether an instance dictionary exists, or tell the instance's own
+// storage from an attribute's value (the annotation entries must know).
+// Without the flag every attribute lives in the managed dict, made by the
+// first attribute set or read of __dict__, and the dict pointer alone
+// answers.  Only a type that has no instance yet may lose the flag: this
+// runs before the type is published.
+static void __Pyx_KeepInstanceAttributesInDict(PyTypeObject *type) {
+    if (PyType_HasFeature(type, Py_TPFLAGS_INLINE_VALUES)) {
+        type->tp_flags &= ~Py_TPFLAGS_INLINE_VALUES;
+        PyType_Modified(type);
+    }
+}
+
 // Creates the type and publishes it unless another module got there first,
 // in which case that module's type is adopted and ours discarded.
 static PyObject *__Pyx_PublishCommonType(PyObject *registry, PyObject *dict, PyObject *key,
@@ -66,6 +82,7 @@ static PyObject *__Pyx_PublishCommonType(PyObject *registry, PyObject *dict, PyO
     PyObject *created = PyType_FromMetaclass(metaclass, registry, spec, bases);
     if (created == nullptr)
         return nullptr;
+    __Pyx_KeepInstanceAttributesInDict(reinterpret_cast<PyTypeObject *>(created));
     PyObject *stored = nullptr;
     (void)PyDict_SetDefaultRef(dict, key, created, &stored);
     if (stored == created) {

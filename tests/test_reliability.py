@@ -19,7 +19,7 @@ from reliability import nomem
 # runs every scenario.
 STEPPED = ["kwdict-call", "tp-call-keyword", "method-call", "record-type-error",
            "record-overflow", "record-new-line", "attr-name", "attr-doc", "attr-dict",
-           "attr-annotations", "attr-annotate", "attr-is-coroutine"]
+           "attr-annotations", "attr-annotate", "attr-annotations-set", "attr-is-coroutine"]
 # Scenarios that need a process per step, at a few values of n spread over
 # the allocations they make (the import makes about a thousand).
 SAMPLED = {

@@ -5,6 +5,11 @@
 #include <string.h>
 
 #include "runtime/function_object.h"
+// The object's managed dict pointer, read the interpreter's own way, so the
+// tests can see whether an instance dict was made.
+#define Py_BUILD_CORE 1
+#include <internal/pycore_object.h>
+#undef Py_BUILD_CORE
 
 namespace {
 
@@ -224,6 +229,17 @@ PyObject *t_clear(PyObject *, PyObject *f) {
     Py_RETURN_NONE;
 }
 
+// instance_dict(f): the dict in f's managed dict pointer, or None; makes
+// none.
+PyObject *t_instance_dict(PyObject *, PyObject *f) {
+    if (!Py_IS_TYPE(f, state.function_type)) {
+        PyErr_SetString(PyExc_TypeError, "not a function object");
+        return nullptr;
+    }
+    PyObject *dict = reinterpret_cast<PyObject *>(_PyObject_GetManagedDict(f));
+    return Py_NewRef(none_if_null(dict));
+}
+
 // call_slot(f, args, kwargs): the type's tp_call with exactly these
 // objects, so a dict that Python's call syntax refuses can reach it.
 PyObject *t_call_slot(PyObject *, PyObject *args) {
@@ -271,6 +287,7 @@ PyMethodDef module_methods[] = {
     {"add_traceback", t_add_traceback, METH_VARARGS, nullptr},
     {"cache", t_cache, METH_NOARGS, nullptr},
     {"clear", t_clear, METH_O, nullptr},
+    {"instance_dict", t_instance_dict, METH_O, nullptr},
     {"call_slot", t_call_slot, METH_VARARGS, nullptr},
     {"annotate_builtin", w_annotate, METH_O, nullptr},
     {"call_with_dict", t_call_with_dict, METH_VARARGS, nullptr},

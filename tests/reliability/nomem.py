@@ -124,6 +124,29 @@ def _coroutine_marker(value):
     return value is True or value is getattr(asyncio.coroutines, "_is_coroutine", True)
 
 
+def _annotations_set(state):
+    # The setter's store of the annotate entry into an existing instance
+    # dict, one that must grow to take it.
+    f = state.f = state.make("documented", 0)
+    f.__dict__ = dict(state.entries)
+    annotations = state.annotations = {"key": int}
+
+    def op():
+        f.__annotations__ = annotations
+    return op
+
+
+def _annotations_set_check(state, value):
+    f = state.f
+    entries = vars(f)
+    stored = entries == {**state.entries, "__annotate__": None}
+    if f.__annotations__ is not state.annotations or not (stored or entries == state.entries):
+        return "after the setter: %r, %r" % (f.__annotations__, entries)
+    if value is not _NOT_SET and not stored:
+        return "the setter succeeded without the annotate entry: %r" % (entries,)
+    return None
+
+
 def _first_reads(state):
     key = _key()
 
@@ -169,6 +192,7 @@ def _prepare_calls():
     s.kw = {"key": 65}
     s.tp_call = type(s.key.pressed).__call__
     s.classic = s.rt.make("varargs_keywords")
+    s.entries = {"a%d" % i: i for i in range(5)}   # fills a new dict's first table
     import asyncio.coroutines  # noqa: F401  (the lookup is measured, not the import)
     return s
 
@@ -221,6 +245,8 @@ def _scenarios():
                  _attribute_check(lambda v: v == {})),
         Scenario("attr-annotate", _prepare_calls, _fresh("documented", 0, "__annotate__"),
                  _attribute_check(lambda v: v(1) == {})),
+        Scenario("attr-annotations-set", _prepare_calls, _annotations_set,
+                 _annotations_set_check),
         Scenario("attr-is-coroutine", _prepare_calls, _fresh("noargs", 0x08, "_is_coroutine"),
                  _attribute_check(_coroutine_marker)),
         Scenario("key-first-reads", _prepare_nothing, _first_reads, _first_reads_check,
