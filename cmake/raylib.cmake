@@ -11,9 +11,6 @@
 # is read on each configure, so pointing a configured build folder at another
 # raylib (or retrying after a failure) needs no cleaning.
 
-set(TOBRIM_RAYLIB_HINT
-    "point the build at a raylib 6 install prefix (include/raylib.h, lib/libraylib.so) with -DTOBRIM_RAYLIB_DIR=<prefix> or the environment variable TOBRIM_RAYLIB_DIR, or make `pkg-config raylib` find it; scripts/bootstrap builds one into its cache")
-
 # The bootstrap's cache, as scripts/bootstrap computes it.
 function(_tobrim_bootstrap_raylib out)
   if(NOT "$ENV{TOBRIM_CACHE}" STREQUAL "")
@@ -90,15 +87,15 @@ function(_tobrim_soname lib out)
     find_program(TOBRIM_READELF readelf)
   endif()
   if(NOT TOBRIM_READELF)
-    message(FATAL_ERROR "readelf (binutils) is needed to read the SONAME of ${lib}")
+    message(FATAL_ERROR " readelf (binutils) is needed to read the SONAME of ${lib}")
   endif()
   execute_process(COMMAND "${TOBRIM_READELF}" -d "${lib}"
                   OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${lib} is not a shared library raylib can be bundled from: ${err}")
+    message(FATAL_ERROR " ${lib} is not a shared library raylib can be bundled from: ${err}")
   endif()
   if(NOT dynamic MATCHES "\\(SONAME\\)[^\n]*\\[([^]\n]+)\\]")
-    message(FATAL_ERROR "${lib} has no SONAME; the module needs a raylib shared library that names itself (libraylib.so.<version>)")
+    message(FATAL_ERROR " ${lib} has no SONAME; the module needs a raylib shared library that names itself (libraylib.so.<version>)")
   endif()
   set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
 endfunction()
@@ -112,6 +109,9 @@ function(tobrim_find_raylib)
   if(DEFINED CACHE{TOBRIM_RAYLIB_DIR} AND "$CACHE{TOBRIM_RAYLIB_DIR}" STREQUAL "")
     unset(TOBRIM_RAYLIB_DIR CACHE)
   endif()
+
+  _tobrim_bootstrap_raylib(boot)
+  set(hint "point the build at a raylib 6 install prefix (include/raylib.h, lib/libraylib.so) with -DTOBRIM_RAYLIB_DIR=<prefix> or the environment variable TOBRIM_RAYLIB_DIR, or make `pkg-config raylib` find it; scripts/bootstrap builds one into ${boot}, where the build finds it")
 
   set(dir "${TOBRIM_RAYLIB_DIR}")
   set(origin "-DTOBRIM_RAYLIB_DIR")
@@ -127,13 +127,12 @@ function(tobrim_find_raylib)
     # would build against something the user did not ask for.
     _tobrim_raylib_in_prefix("${dir}" inc lib)
     if(NOT inc OR NOT lib)
-      message(FATAL_ERROR "${origin}=${dir} has no include/raylib.h and lib/libraylib.so: ${TOBRIM_RAYLIB_HINT}")
+      message(FATAL_ERROR " ${origin}=${dir} has no include/raylib.h and lib/libraylib.so: ${hint}")
     endif()
     message(STATUS "raylib from ${origin}: ${dir}")
   else()
     _tobrim_raylib_from_pkg_config(inc lib)
     if(NOT inc OR NOT lib)
-      _tobrim_bootstrap_raylib(boot)
       _tobrim_raylib_in_prefix("${boot}" inc lib)
       if(inc AND lib)
         message(STATUS "raylib from scripts/bootstrap's cache: ${boot}")
@@ -141,7 +140,7 @@ function(tobrim_find_raylib)
     endif()
   endif()
   if(NOT inc OR NOT lib)
-    message(FATAL_ERROR "raylib 6 not found: ${TOBRIM_RAYLIB_HINT}")
+    message(FATAL_ERROR " raylib 6 not found: ${hint}")
   endif()
 
   get_filename_component(real "${lib}" REALPATH)
