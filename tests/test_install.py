@@ -64,11 +64,13 @@ def venv(path):
 
 def import_elsewhere(python, folder, env):
     """Imports the installed module from a folder that holds no sources; its
-    file, version and an answer."""
+    file, version (the distribution's) and an answer."""
     folder.mkdir(exist_ok=True)
-    out = run([str(python), "-c", "import tobrim.key, tobrim.key.key as k;"
-               "print(k.__file__, tobrim.key.__version__, k.pressed(65))"], folder, env).stdout
-    path, version, answer = out.split()
+    out = run([str(python), "-c", "import importlib.metadata, tobrim.key, tobrim.key.key as k;"
+               "print(k.__file__, tobrim.key.__version__, importlib.metadata.version('tobrim-key'),"
+               " k.pressed(65))"], folder, env).stdout
+    path, version, distribution, answer = out.split()
+    assert version == distribution
     return pathlib.Path(path), version, answer
 
 
