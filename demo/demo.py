@@ -36,8 +36,9 @@ WHITE, DARK, GREEN, ORANGE, GREY = Color(245, 245, 245, 255), Color(30, 32, 40, 
 
 def load_raylib():
     import tobrim
-    libs = pathlib.Path(tobrim.__file__).parent.parent / "tobrim.libs" / "libraylib.so.600"
-    rl = ctypes.CDLL(str(libs))
+    # The one raylib bundled beside the package, under its SONAME.
+    (lib,) = (pathlib.Path(tobrim.__file__).parent.parent / "tobrim.libs").glob("libraylib.so*")
+    rl = ctypes.CDLL(str(lib))
     rl.InitWindow.argtypes = [ctypes.c_int, ctypes.c_int, ctypes.c_char_p]
     rl.WindowShouldClose.restype = ctypes.c_bool
     rl.IsWindowReady.restype = ctypes.c_bool

@@ -53,9 +53,15 @@ class AutomationEvent(ctypes.Structure):
     _fields_ = [("frame", ctypes.c_uint), ("type", ctypes.c_uint), ("params", ctypes.c_int * 4)]
 
 
+def bundled_raylib(site=TREE):
+    """The raylib file beside the package (named by its SONAME)."""
+    (path,) = (pathlib.Path(site) / "tobrim.libs").glob("libraylib.so*")
+    return path
+
+
 def load_raylib():
     """raylib as the module loaded it (same file, so the same handle)."""
-    lib = ctypes.CDLL(str(TREE / "tobrim.libs" / "libraylib.so.600"))
+    lib = ctypes.CDLL(str(bundled_raylib()))
     lib.SetTraceLogLevel.argtypes = [ctypes.c_int]
     lib.PlayAutomationEvent.argtypes = [AutomationEvent]
     lib.PollInputEvents.argtypes = []

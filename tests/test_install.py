@@ -1,0 +1,243 @@
+"""Installing: the README's Installing commands run as written in a copy of
+the repository, the search for raylib across configures, a raylib whose
+SONAME is not 6.0's, and the Python files the build picks up by itself.
+
+These build the module with pip or CMake, so they run on the release
+interpreter only."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import bundled_raylib
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_DIR", "")
+VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
+
+pytestmark = [
+    pytest.mark.skipif(os.environ.get("TOBRIM_VARIANT", "release") != "release",
+                       reason="builds for the release interpreter"),
+    pytest.mark.skipif(not RAYLIB_DIR, reason="needs TOBRIM_RAYLIB_DIR (scripts/test sets it)"),
+]
+
+
+def clean_env(**extra):
+    """The environment of a user who has set nothing up: no TOBRIM_*
+    variables (but the bootstrap's cache where the test command found it)."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("TOBRIM_") and k not in ("PYTHONPATH", "PKG_CONFIG_PATH")}
+    if "TOBRIM_CACHE" in os.environ:
+        env["TOBRIM_CACHE"] = os.environ["TOBRIM_CACHE"]
+    env.update(extra)
+    return env
+
+
+def run(args, cwd, env, timeout=600, check=True):
+    proc = subprocess.run(args, cwd=cwd, env=env, capture_output=True, text=True, timeout=timeout,
+                          stdin=subprocess.DEVNULL)
+    if check and proc.returncode != 0:
+        raise AssertionError(f"{args} failed ({proc.returncode}):\n{proc.stdout}\n{proc.stderr}")
+    return proc
+
+
+def copy_repo(dest):
+    """The repository as a fresh clone has it: no build output."""
+    def ignore(folder, names):
+        top = {"build", "dist", ".venv", ".git"} if pathlib.Path(folder) == ROOT else set()
+        return {n for n in names if n in top or n == "__pycache__"}
+    shutil.copytree(ROOT, dest, ignore=ignore)
+    return dest
+
+
+def venv(path):
+    """An offline virtual environment of this interpreter (pip and
+    scikit-build-core come from the interpreter's own site-packages)."""
+    subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
+                    str(path)], check=True)
+    return path / "bin/python"
+
+
+def import_elsewhere(python, folder, env):
+    """Imports the installed module from a folder that holds no sources; its
+    file, version (the distribution's) and an answer."""
+    folder.mkdir(exist_ok=True)
+    out = run([str(python), "-c", "import importlib.metadata, tobrim.key, tobrim.key.key as k;"
+               "print(k.__file__, tobrim.key.__version__, importlib.metadata.version('tobrim-key'),"
+               " k.pressed(65))"], folder, env).stdout
+    path, version, distribution, answer = out.split()
+    assert version == distribution
+    return pathlib.Path(path), version, answer
+
+
+def needed(so):
+    dynamic = run(["readelf", "-d", str(so)], ROOT, os.environ).stdout
+    return re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]", dynamic)
+
+
+def raylib_copy(prefix, soname):
+    """An install prefix holding a copy of the test command's raylib whose
+    SONAME is changed, linked as an install lays it out."""
+    (prefix / "include").mkdir(parents=True)
+    (prefix / "lib").mkdir()
+    shutil.copy(pathlib.Path(RAYLIB_DIR) / "include/raylib.h", prefix / "include")
+    real = prefix / "lib" / (soname + ".0")
+    shutil.copy(os.path.realpath(pathlib.Path(RAYLIB_DIR) / "lib/libraylib.so"), real)
+    subprocess.run(["patchelf", "--set-soname", soname, str(real)], check=True)
+    (prefix / "lib" / soname).symlink_to(real.name)
+    (prefix / "lib/libraylib.so").symlink_to(soname)
+    return prefix
+
+
+def readme_blocks():
+    text = (ROOT / "README.md").read_text()
+    section = text.split("\n## Installing\n", 1)[1].split("\n## ", 1)[0]
+    return re.findall(r"```sh\n(.*?)```", section, re.S)
+
+
+def test_readme_names_three_routes():
+    """After the bootstrap, with one's own interpreter, and the release files:
+    each is run by a test below."""
+    blocks = readme_blocks()
+    assert len(blocks) == 3, blocks
+    assert "scripts/bootstrap" in blocks[0] and "python3.14 -m pip install ." in blocks[1]
+    assert blocks[2].split("#")[0].strip() == "scripts/dist"
+
+
+def bootstrap_default():
+    """The test command's interpreter and raylib are the bootstrap's own, so
+    the README's first route (which runs the bootstrap with no variables)
+    reaches the same cache."""
+    cache = os.environ.get("TOBRIM_CACHE", "")
+    return bool(cache) and os.environ.get("TOBRIM_PYTHON", "").startswith(cache + "/python/") \
+        and os.path.realpath(RAYLIB_DIR) == os.path.realpath(cache + "/raylib")
+
+
+@pytest.mark.skipif(not bootstrap_default(), reason="the test command runs on an interpreter or "
+                    "raylib of the user's, not the bootstrap's")
+def test_readme_route_after_the_bootstrap(tmp_path):
+    repo = copy_repo(tmp_path / "repo")
+    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[0]], repo, clean_env())
+    assert proc.stdout.splitlines()[-1] == f"{VERSION} False", proc.stdout
+    path, version, answer = import_elsewhere(repo / ".venv/bin/python", tmp_path / "elsewhere",
+                                             clean_env())
+    assert path.is_relative_to(repo / ".venv") and (version, answer) == (VERSION, "False")
+
+
+def test_readme_route_with_own_python_and_pkg_config(tmp_path):
+    """python3.14 on the path is an interpreter of the user's, raylib is found
+    only through pkg-config (the bootstrap's cache is out of reach), and pip
+    is told by its variables to stay offline."""
+    pc = pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig"
+    if not (pc / "raylib.pc").exists():
+        pytest.skip("the test command's raylib has no raylib.pc")
+    repo = copy_repo(tmp_path / "repo")
+    python = venv(tmp_path / "user")
+    assert (python.parent / "python3.14").exists()
+    env = clean_env(PATH=f"{python.parent}:{os.environ['PATH']}", PKG_CONFIG_PATH=str(pc),
+                    TOBRIM_CACHE=str(tmp_path / "no-cache"), PIP_NO_INDEX="1",
+                    PIP_NO_BUILD_ISOLATION="0")
+    run(["bash", "-euo", "pipefail", "-c", readme_blocks()[1]], repo, env)
+    path, version, answer = import_elsewhere(python, tmp_path / "elsewhere", clean_env())
+    assert path.is_relative_to(tmp_path / "user") and (version, answer) == (VERSION, "False")
+
+
+def test_readme_dist(tmp_path):
+    """scripts/dist leaves an sdist and a manylinux wheel (it checks them
+    itself: licences, layout, install and import elsewhere)."""
+    repo = copy_repo(tmp_path / "repo")
+    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[2]], repo, clean_env())
+    *_, sdist, wheel = proc.stdout.splitlines()
+    assert sdist == str(repo / f"dist/tobrim_key-{VERSION}.tar.gz")
+    assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{VERSION}-cp314-cp314-"))
+                        + r"manylinux_2_\d+_x86_64\.whl", wheel), wheel
+    assert sorted(os.listdir(repo / "dist")) == sorted([os.path.basename(sdist), os.path.basename(wheel)])
+
+
+def test_raylib_with_another_soname(tmp_path):
+    """The module asks for the SONAME of the raylib it was linked with, and
+    the wheel bundles raylib under that name: the install imports from
+    another folder with no variables set.  The prefix is given the way the
+    README shows, as a CMake definition through pip."""
+    prefix = raylib_copy(tmp_path / "raylib", "libraylib.so.610")
+    repo = copy_repo(tmp_path / "repo")
+    python = venv(tmp_path / "venv")
+    run([str(python), "-m", "pip", "install", "--no-index", "--no-build-isolation", "-q",
+         "-C", f"cmake.define.TOBRIM_RAYLIB_DIR={prefix}", "."], repo, clean_env())
+    path, version, answer = import_elsewhere(python, tmp_path / "elsewhere", clean_env())
+    site = path.parents[2]
+    assert bundled_raylib(site).name == "libraylib.so.610"
+    assert sorted(needed(path)) == ["libc.so.6", "libraylib.so.610"]
+    assert answer == "False"
+
+
+def configure(build, env, check=True):
+    return run(["cmake", "-S", str(ROOT), "-B", str(build), f"-DPython_EXECUTABLE={sys.executable}",
+                "-DTOBRIM_BUILD_TEST_MODULES=OFF", "-DTOBRIM_BUILD_BENCH_MODULES=OFF"],
+               ROOT, env, check=check)
+
+
+def test_raylib_search_across_configures_of_one_build_folder(tmp_path):
+    """Each configure looks afresh, in order: the variable, pkg-config, the
+    bootstrap's cache; a failure or an earlier find is never kept."""
+    other = raylib_copy(tmp_path / "other", "libraylib.so.610")
+    cache = tmp_path / "cache"
+    (cache / "raylib").mkdir(parents=True)
+    for part in ("include", "lib"):
+        (cache / "raylib" / part).symlink_to(pathlib.Path(RAYLIB_DIR) / part)
+    nothing = dict(TOBRIM_CACHE=str(tmp_path / "empty"), PKG_CONFIG_LIBDIR=str(tmp_path / "empty"))
+    build = tmp_path / "build"
+
+    proc = configure(build, clean_env(**nothing), check=False)
+    assert proc.returncode != 0
+    (line,) = [l for l in proc.stderr.splitlines() if "raylib 6 not found" in l]
+    assert "-DTOBRIM_RAYLIB_DIR=" in line and "TOBRIM_RAYLIB_DIR" in line and "scripts/bootstrap" in line
+
+    steps = [  # environment, where raylib must be found, its SONAME
+        (dict(nothing, TOBRIM_RAYLIB_DIR=RAYLIB_DIR), "raylib from TOBRIM_RAYLIB_DIR", "libraylib.so.600"),
+        (dict(nothing, TOBRIM_RAYLIB_DIR=str(other)), "raylib from TOBRIM_RAYLIB_DIR", "libraylib.so.610"),
+        (dict(nothing, PKG_CONFIG_LIBDIR=str(pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig")),
+         "found by pkg-config", "libraylib.so.600"),
+        (dict(nothing, TOBRIM_CACHE=str(cache)), "scripts/bootstrap's cache", "libraylib.so.600"),
+    ]
+    for env, where, soname in steps:
+        if where == "found by pkg-config" and not (pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig/raylib.pc").exists():
+            continue
+        out = configure(build, clean_env(**env)).stdout
+        assert where in out and f"(SONAME {soname})" in out, (env, out)
+
+    proc = configure(build, clean_env(TOBRIM_RAYLIB_DIR=str(tmp_path / "empty")), check=False)
+    assert proc.returncode != 0 and "has no include/raylib.h" in proc.stderr
+
+
+def test_python_files_come_and_go_with_the_sources(tmp_path):
+    """Every *.py, *.pyi and py.typed under src/tobrim is laid out in the
+    build tree and installed, including files added after the first
+    configure; files removed from the sources leave the tree."""
+    repo = copy_repo(tmp_path / "repo")
+    build = tmp_path / "build"
+    env = dict(os.environ)
+    run(["cmake", "-S", str(repo), "-B", str(build), f"-DPython_EXECUTABLE={sys.executable}",
+         f"-DTOBRIM_RAYLIB_DIR={RAYLIB_DIR}", "-DTOBRIM_BUILD_TEST_MODULES=OFF",
+         "-DTOBRIM_BUILD_BENCH_MODULES=OFF"], repo, env)
+    run(["cmake", "--build", str(build), "-j2"], repo, env)
+    tree = build / "tree"
+    sources = {p.relative_to(repo / "src") for p in (repo / "src/tobrim").rglob("*")
+               if p.suffix in (".py", ".pyi") or p.name == "py.typed"}
+    assert sources <= {p.relative_to(tree) for p in tree.rglob("*")}
+
+    (repo / "src/tobrim/key/extra").mkdir()
+    (repo / "src/tobrim/key/extra/__init__.py").write_text("ANSWER = 42\n")
+    (repo / "src/tobrim/key/extra/__init__.pyi").write_text("ANSWER: int\n")
+    (repo / "src/tobrim/key/_version.py").rename(repo / "src/tobrim/key/_release.py")
+    run(["cmake", "--build", str(build), "-j2"], repo, env)
+    run(["cmake", "--install", str(build), "--prefix", str(tmp_path / "inst")], repo, env)
+    for root in (tree, tmp_path / "inst"):
+        assert (root / "tobrim/key/extra/__init__.py").read_text() == "ANSWER = 42\n"
+        assert (root / "tobrim/key/extra/__init__.pyi").exists()
+        assert (root / "tobrim/key/_release.py").exists()
+    assert not (tree / "tobrim/key/_version.py").exists()
