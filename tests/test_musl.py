@@ -16,7 +16,7 @@ import sysconfig
 
 import pytest
 
-from conftest import EXT_SUFFIX, TREE, interpreter_files, needed
+from conftest import EXT_SUFFIX, bundled_raylib, interpreter_files, needed
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 
@@ -188,7 +188,7 @@ def test_needs_only_musl_libc(musl):
 
 def test_every_outside_symbol_is_the_interpreter_raylib_or_musl_libc(musl):
     interpreter = set().union(*(exported(f) for f in interpreter_files()))
-    raylib = exported(TREE / "tobrim.libs/libraylib.so.600")
+    raylib = exported(bundled_raylib())
     libc = exported(musl["libc"])
     wrong = {}
     for name, (so, objs) in musl["modules"].items():
@@ -227,7 +227,7 @@ def test_cmake_with_cc_musl_gcc_alone_builds_for_musl(tmp_path):
     assert proc.returncode == 0, proc.stdout + proc.stderr
     (so,) = tmp_path.rglob("key" + EXT_SUFFIX)
     libc = soname(musl_libc(cc, tmp_path))
-    assert sorted(needed(so)) == sorted([libc, "libraylib.so.600"])
+    assert sorted(needed(so)) == sorted([libc, bundled_raylib().name])
 
 
 @RELEASE_ONLY
