@@ -60,8 +60,11 @@ def _relocated_slots(path: str) -> tuple[int, list[int]]:
     sections = [struct.unpack_from(sh_fmt, data, shoff + i * shentsize) for i in range(shnum)]
     # (name, type, flags, addr, offset, size, link, info, addralign, entsize)
     dynsym = next(i for i, s in enumerate(sections) if s[1] == _SHT_DYNSYM)
-    _, _, _, _, sym_off, sym_size, strtab, _, _, sym_ent = sections[dynsym]
-    str_off = sections[strtab][4]
+    sym_off: int = sections[dynsym][4]
+    sym_size: int = sections[dynsym][5]
+    sym_ent: int = sections[dynsym][9]
+    strtab: int = sections[dynsym][6]
+    str_off: int = sections[strtab][4]
 
     def name(index: int) -> bytes:
         start = str_off + index
@@ -75,7 +78,7 @@ def _relocated_slots(path: str) -> tuple[int, list[int]]:
 
     own = next(value for n, value, shndx in map(symbol, range(sym_size // sym_ent))
                if n == _OWN_SYMBOL.encode() and shndx != 0)
-    slots = []
+    slots: list[int] = []
     for s in sections:
         if s[1] not in (_SHT_RELA, _SHT_REL) or s[6] != dynsym:
             continue
@@ -123,8 +126,6 @@ def _mapped_file(address: int) -> str | None:
 def bound_raylib_path() -> str:
     """``tobrim.key.raylib_path()``."""
     path = _module.__file__
-    if path is None:
-        raise OSError("the key module was not loaded from a file")
     module = ctypes.CDLL(path, mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
     address = _bound_address(module, path)
     if address is None:
