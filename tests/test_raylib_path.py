@@ -1,6 +1,7 @@
 """tobrim.key.raylib_path(): the raylib whose input state the queries read,
 whichever copy the loader bound the module to, and what a window opened
 through another copy looks like to the queries."""
+import ctypes
 import json
 import os
 import shutil
@@ -34,6 +35,27 @@ def copies(tmp_path_factory):
 
 def test_names_the_bundled_library(key):
     assert tobrim.key.raylib_path() == str(BUNDLED)
+
+
+def test_falls_back_to_the_module_dependencies(key, monkeypatch):
+    # When the module's file cannot be read, or is not the one loaded (say,
+    # rebuilt since), its slots are not read; the module's own dependencies
+    # are searched instead.
+    import tobrim.key._raylib as found
+    original = found._ModuleFile.__init__
+
+    def rebuilt(self, path):
+        original(self, path)
+        self.header = self.header[:-1] + bytes([self.header[-1] ^ 1])
+
+    def unreadable(self, path):
+        raise OSError("unreadable")
+
+    for init in (rebuilt, unreadable):
+        monkeypatch.setattr(found._ModuleFile, "__init__", init)
+        module = ctypes.CDLL(key.__file__, mode=os.RTLD_NOLOAD | os.RTLD_LAZY)
+        assert found._bound_address(module, key.__file__) is None
+        assert tobrim.key.raylib_path() == str(BUNDLED)
 
 
 # A child loads a copy of raylib by path, before or after importing the

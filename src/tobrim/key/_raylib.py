@@ -6,8 +6,8 @@ the dynamic loader filled when it loaded the module, so the copy those
 slots point into is the one whose state the queries read.  That is usually
 the module's own dependency (``tobrim.libs``, or the system raylib the build
 used), but a copy loaded earlier under the same SONAME, or any copy already
-in the global scope (``RTLD_GLOBAL``, ``LD_PRELOAD``, a program linking
-raylib itself) takes its place.  So the slot is read, not guessed.
+in the global scope (``RTLD_GLOBAL``, ``LD_PRELOAD``, a program that links
+raylib and exports its symbols) takes its place.  So the slot is read, not guessed.
 """
 import ctypes
 import os
@@ -21,6 +21,7 @@ _BOUND_SYMBOL = "IsKeyDown"
 _OWN_SYMBOL = "PyInit_key"
 
 _SHT_RELA, _SHT_DYNSYM, _SHT_REL = 4, 11, 9
+_PT_LOAD, _PF_R = 1, 4
 
 
 class _DlInfo(ctypes.Structure):
@@ -40,53 +41,69 @@ def _object_at(address: int) -> _DlInfo | None:
     return info if address and dladdr(address, ctypes.byref(info)) else None
 
 
-def _relocated_slots(path: str) -> tuple[int, list[int]]:
-    """From the module's file: the value of its entry symbol, and the offsets
-    of the slots the loader fills with the address of the bound symbol."""
-    with open(path, "rb") as f:
-        data = f.read()
-    if data[:4] != b"\x7fELF" or data[4] not in (1, 2) or data[5] not in (1, 2):
-        raise ValueError("not an ELF file")
-    wide = data[4] == 2
-    e = "<" if data[5] == 1 else ">"
-    if wide:
-        shoff, = struct.unpack_from(e + "Q", data, 0x28)
-        shentsize, shnum = struct.unpack_from(e + "HH", data, 0x3A)
-        sh_fmt, sym_fmt, rel_fmt = e + "IIQQQQIIQQ", e + "IBBHQQ", e + "QQ"
-    else:
-        shoff, = struct.unpack_from(e + "I", data, 0x20)
-        shentsize, shnum = struct.unpack_from(e + "HH", data, 0x2E)
-        sh_fmt, sym_fmt, rel_fmt = e + "IIIIIIIIII", e + "IIIBBH", e + "II"
-    sections = [struct.unpack_from(sh_fmt, data, shoff + i * shentsize) for i in range(shnum)]
-    # (name, type, flags, addr, offset, size, link, info, addralign, entsize)
-    dynsym = next(i for i, s in enumerate(sections) if s[1] == _SHT_DYNSYM)
-    sym_off: int = sections[dynsym][4]
-    sym_size: int = sections[dynsym][5]
-    sym_ent: int = sections[dynsym][9]
-    strtab: int = sections[dynsym][6]
-    str_off: int = sections[strtab][4]
+class _ModuleFile:
+    """What the module's file says about the slots of the bound symbol."""
 
-    def name(index: int) -> bytes:
-        start = str_off + index
-        return data[start:data.index(b"\0", start)]
-
-    def symbol(index: int) -> tuple[bytes, int, int]:
-        fields = struct.unpack_from(sym_fmt, data, sym_off + index * sym_ent)
+    def __init__(self, path: str) -> None:
+        with open(path, "rb") as f:
+            data = f.read()
+        if data[:4] != b"\x7fELF" or data[4] not in (1, 2) or data[5] not in (1, 2):
+            raise ValueError("not an ELF file")
+        wide = data[4] == 2
+        e = "<" if data[5] == 1 else ">"
         if wide:
-            return name(fields[0]), fields[4], fields[3]
-        return name(fields[0]), fields[1], fields[5]
+            phoff, shoff = struct.unpack_from(e + "QQ", data, 0x20)
+            phentsize, phnum, shentsize, shnum = struct.unpack_from(e + "HHHH", data, 0x36)
+            ph_fmt, sh_fmt, sym_fmt, rel_fmt = e + "IIQQQQQQ", e + "IIQQQQIIQQ", e + "IBBHQQ", e + "QQ"
+        else:
+            phoff, shoff = struct.unpack_from(e + "II", data, 0x1C)
+            phentsize, phnum, shentsize, shnum = struct.unpack_from(e + "HHHH", data, 0x2A)
+            ph_fmt, sh_fmt, sym_fmt, rel_fmt = e + "IIIIIIII", e + "IIIIIIIIII", e + "IIIBBH", e + "II"
+        # The ELF header and the program headers, which the loader maps at
+        # the start of the module: compared with memory, they show that this
+        # file is the one loaded (not, say, a rebuild since).
+        self.header = data[:phoff + phnum * phentsize]
+        # Readable segments as (start, end), relative to the load address.
+        self.readable: list[tuple[int, int]] = []
+        for i in range(phnum):
+            ph = struct.unpack_from(ph_fmt, data, phoff + i * phentsize)
+            p_type, flags, vaddr, memsz = (ph[0], ph[1], ph[3], ph[6]) if wide else (ph[0], ph[6], ph[2], ph[5])
+            if p_type == _PT_LOAD and flags & _PF_R:
+                self.readable.append((vaddr, vaddr + memsz))
+        self.pointer_size = 8 if wide else 4
 
-    own = next(value for n, value, shndx in map(symbol, range(sym_size // sym_ent))
-               if n == _OWN_SYMBOL.encode() and shndx != 0)
-    slots: list[int] = []
-    for s in sections:
-        if s[1] not in (_SHT_RELA, _SHT_REL) or s[6] != dynsym:
-            continue
-        for at in range(s[4], s[4] + s[5], s[9]):
-            offset, info = struct.unpack_from(rel_fmt, data, at)
-            if symbol(info >> 32 if wide else info >> 8)[0] == _BOUND_SYMBOL.encode():
-                slots.append(offset)
-    return own, slots
+        sections = [struct.unpack_from(sh_fmt, data, shoff + i * shentsize) for i in range(shnum)]
+        # (name, type, flags, addr, offset, size, link, info, addralign, entsize)
+        dynsym = next(i for i, s in enumerate(sections) if s[1] == _SHT_DYNSYM)
+        sym_off: int = sections[dynsym][4]
+        sym_size: int = sections[dynsym][5]
+        sym_ent: int = sections[dynsym][9]
+        strtab: int = sections[dynsym][6]
+        str_off: int = sections[strtab][4]
+
+        def symbol(index: int) -> tuple[bytes, int, int]:
+            """(name, value, section) of a dynamic symbol."""
+            fields = struct.unpack_from(sym_fmt, data, sym_off + index * sym_ent)
+            start = str_off + fields[0]
+            name = data[start:data.index(b"\0", start)]
+            return (name, fields[4], fields[3]) if wide else (name, fields[1], fields[5])
+
+        self.own_value = next(value for name, value, shndx in map(symbol, range(sym_size // sym_ent))
+                              if name == _OWN_SYMBOL.encode() and shndx != 0)
+        # Where the loader writes the bound symbol's address: its GOT and
+        # PLT slots, as relocations against the symbol.
+        self.slots: list[int] = []
+        for s in sections:
+            if s[1] not in (_SHT_RELA, _SHT_REL) or s[6] != dynsym:
+                continue
+            for at in range(s[4], s[4] + s[5], s[9]):
+                offset, info = struct.unpack_from(rel_fmt, data, at)
+                if symbol(info >> 32 if wide else info >> 8)[0] == _BOUND_SYMBOL.encode():
+                    self.slots.append(offset)
+
+    def readable_slots(self) -> list[int]:
+        return [offset for offset in self.slots
+                if any(low <= offset and offset + self.pointer_size <= high for low, high in self.readable)]
 
 
 def _bound_address(module: ctypes.CDLL, path: str) -> int | None:
@@ -94,15 +111,18 @@ def _bound_address(module: ctypes.CDLL, path: str) -> int | None:
     the loader filled; None if the slots cannot be read or still point into
     the module (a lazily bound module before its first call)."""
     try:
-        own_value, slots = _relocated_slots(path)
+        elf = _ModuleFile(path)
     except (OSError, ValueError, StopIteration, struct.error):
         return None
     own = ctypes.cast(getattr(module, _OWN_SYMBOL), ctypes.c_void_p).value or 0
     info = _object_at(own)
-    if info is None:
+    if info is None or not info.dli_fbase or len(elf.header) > 4096:
         return None
-    for offset in slots:
-        target = ctypes.c_void_p.from_address(own - own_value + offset).value
+    if ctypes.string_at(info.dli_fbase, len(elf.header)) != elf.header:
+        return None
+    bias = own - elf.own_value
+    for offset in elf.readable_slots():
+        target = ctypes.c_void_p.from_address(bias + offset).value
         found = _object_at(target or 0)
         if found is not None and found.dli_fbase != info.dli_fbase:
             return target
