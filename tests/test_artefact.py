@@ -65,13 +65,15 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert proc.returncode == 0, proc.stdout + proc.stderr
     elsewhere = tmp_path / "elsewhere"
     elsewhere.mkdir()
-    out = subprocess.run([python, "-c", "import tobrim.key.key as k; print(k.pressed(65), k.__file__)"],
+    out = subprocess.run([python, "-c", "import tobrim.key.key as k, tobrim.key as p; "
+                          "print(k.pressed(65), k.__file__, p.raylib_path(), p.pressed(p.Key.A))"],
                          capture_output=True, text=True, env=env, cwd=elsewhere, check=True).stdout
-    answer, path = out.split()
-    assert answer == "False"
+    answer, path, raylib, package_answer = out.split()
+    assert answer == package_answer == "False"
     site = os.path.dirname(os.path.dirname(os.path.dirname(path)))
     assert path.startswith(str(venv))
     assert bundled_raylib(site).name == bundled_raylib().name
+    assert raylib == os.path.realpath(bundled_raylib(site))
     assert os.path.exists(os.path.join(site, "tobrim", "key", "key.pyi"))
     assert os.path.exists(os.path.join(site, "tobrim", "key", "py.typed"))
     # The test-only and benchmark-only modules stay in the build tree.

@@ -1,0 +1,78 @@
+"""The README's examples, run as a user would, with keys typed by xdotool
+into their window."""
+import os
+import re
+import subprocess
+import sys
+import time
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
+
+
+def readme_python_blocks():
+    with open(os.path.join(ROOT, "README.md")) as f:
+        return re.findall(r"^```python\n(.*?)^```$", f.read(), re.M | re.S)
+
+
+def play(env, argv, title, keys):
+    """Runs a program whose window has the given title, holds each group of
+    keys (xdotool names) for its time once the window has the focus, and
+    returns what the program printed after it ended by itself."""
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def xdotool(*args):
+        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=True,
+                              timeout=20).stdout
+
+    try:
+        window = xdotool("search", "--sync", "--name", f"^{title}$").split()[0]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        for group, seconds in keys:
+            for k in group:
+                xdotool("keydown", k)
+            time.sleep(seconds)
+            for k in reversed(group):
+                xdotool("keyup", k)
+            time.sleep(0.3)
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            out, err = proc.communicate()
+            pytest.fail(f"{argv[-1]} did not end on Escape:\n{out}\n{err}")
+    assert proc.returncode == 0, out + err
+    return out
+
+
+def test_readme_shows_the_frame_loop():
+    with open(FRAME_LOOP) as f:
+        assert f.read() in readme_python_blocks()
+
+
+def test_readme_example(x_display, tmp_path):
+    program = tmp_path / "readme_example.py"
+    program.write_text(readme_python_blocks()[0])
+    out = play(x_display, [sys.executable, "-u", str(program)], "keys",
+               [(["space"], 0.3), (["a"], 0.3), (["Escape"], 0.2)])
+    lines = out.splitlines()
+    assert "jump" in lines and "walking left" in lines
+    assert lines.index("jump") < lines.index("walking left"), out
+
+
+def test_frame_loop(x_display):
+    out = play(x_display, [sys.executable, "-u", FRAME_LOOP], "frame loop",
+               [(["Right"], 0.5), (["Shift_L", "Left"], 0.3), (["space"], 0.3),
+                (["Tab"], 1.5),  # past the X server's repeat delay
+                (["Escape"], 0.2)])
+    lines = out.splitlines()
+    assert lines[-1] == "bye", out
+    # A frame that stalls past a gap may skip a "stop".
+    assert [line for line in lines[:-1] if line != "stop"][:4] == ["walk right", "run left", "jump", "land"], out
+    assert "stop" in lines[lines.index("walk right"):lines.index("jump")], out
+    weapons = lines[lines.index("land") + 1:-1]
+    # The press, then the system's repeats while held.
+    assert len(weapons) >= 3 and weapons == [f"weapon {(i + 1) % 3}" for i in range(len(weapons))], out
