@@ -1,0 +1,56 @@
+"""Keyboard queries for Python games, answered by raylib 6.
+
+``pressed``, ``released``, ``pressed_repeat``, ``down`` and ``up`` take one
+key code (a ``Key`` member or raylib's number for it) and answer True or
+False for the current frame.  ``raylib_path()`` names the raylib file they
+read: open the window through that file, so that the queries see its keys.
+"""
+from ._version import __version__ as __version__
+
+# The names below are loaded on first use (``__getattr__``): the enum module
+# alone costs a fresh interpreter several times the extension module's own
+# import, and ``import tobrim.key`` loads neither raylib nor the extension.
+# Type checkers read this block as the package's contents.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from ._keys import Key as Key
+    from .key import down as down
+    from .key import pressed as pressed
+    from .key import pressed_repeat as pressed_repeat
+    from .key import released as released
+    from .key import up as up
+
+__all__ = ["pressed", "released", "pressed_repeat", "down", "up", "Key", "raylib_path"]
+
+
+def raylib_path() -> str:
+    """The absolute path of the raylib shared library whose keyboard state
+    the queries read.
+
+    Found at run time from the library the dynamic loader bound the
+    extension module to (importing it if need be).  The path is the file's
+    canonical one, symbolic links and ``..`` resolved, not the name the
+    loader was given; loading it again (``ctypes.CDLL(raylib_path())``,
+    cffi's ``ffi.dlopen(raylib_path())``) gives the library already loaded,
+    as the loader knows a loaded file by its device and inode.  Open the
+    window through it: another copy of raylib keeps its own keyboard state,
+    which the queries never see.
+    """
+    from ._raylib import bound_raylib_path
+    return bound_raylib_path()
+
+
+if not TYPE_CHECKING:
+    def __getattr__(name):
+        if name == "Key":
+            from ._keys import Key as value
+        elif name in __all__:
+            from . import key
+            value = getattr(key, name)
+        else:
+            raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+        globals()[name] = value
+        return value
+
+    def __dir__():
+        return sorted(set(globals()) | set(__all__))
