@@ -31,7 +31,7 @@ MISUSE = [
     ("pressed(65, 66)", {"call-arg"}, {"reportCallIssue"}),
     ("pressed(k=65)", {"call-arg"}, {"reportCallIssue"}),
 ]
-MISUSE_HEADER = "from tobrim.key.key import pressed\n\n"
+MISUSE_HEADER = "from tobrim.key import pressed\n\n"
 REVEALED = ("down(1)", "bool")
 
 
@@ -111,15 +111,16 @@ MYPY_LINE = re.compile(r"^(?P<file>[^:]+):(?P<line>\d+): (?P<severity>error|warn
 def mypy_report(sources):
     folder, _ = sources
     mypy_available()
+    # The package itself too: its own code must pass as strictly.
     out = run_tool([sys.executable, "-m", "mypy", "--strict", "--python-version", "3.14",
                     "--cache-dir", str(folder / ".mypy_cache"), "--no-pretty",
                     "--no-color-output", "--no-error-summary",
-                    "user_program.py", "misuse.py"], cwd=folder)
+                    "user_program.py", "misuse.py", str(TREE / "tobrim/key")], cwd=folder)
     by_file = {"user_program.py": [], "misuse.py": []}
     for line in out.splitlines():
         m = MYPY_LINE.match(line)
         assert m, f"unexpected mypy output: {line!r}\n{out}"
-        by_file[os.path.basename(m["file"])].append(
+        by_file.setdefault(m["file"], []).append(
             (int(m["line"]), m["severity"], m["code"] or "", m["message"]))
     return by_file
 
@@ -153,6 +154,10 @@ def test_pyright_flags_each_bad_call_and_nothing_else(pyright_report, sources):
     misuse = pyright_report["misuse.py"]
     assert flagged(misuse, "error") == {lines[call]: rules for call, _, rules in MISUSE}, misuse
     assert {sev for _, sev, _, _ in misuse} == {"error"}, misuse
+
+
+def test_mypy_strict_accepts_the_package(mypy_report):
+    assert {f: d for f, d in mypy_report.items() if f not in ("user_program.py", "misuse.py")} == {}
 
 
 def test_mypy_flags_each_bad_call_and_nothing_else(mypy_report, sources):
@@ -190,8 +195,10 @@ def test_pyright_verifytypes_complete_and_documented(tmp_path):
     assert problems == []
     assert report["completenessScore"] == 1
     assert (report["missingFunctionDocStringCount"], report["missingClassDocStringCount"]) == (0, 0)
-    names = {s["name"] for s in report["symbols"]}
-    assert {f"tobrim.key.key.{f}" for f in ("pressed", "released", "pressed_repeat", "down", "up")} <= names
+    exported = {s["name"] for s in report["symbols"] if s["isExported"]}
+    queries = ("pressed", "released", "pressed_repeat", "down", "up")
+    assert {f"tobrim.key.key.{f}" for f in queries} <= exported
+    assert {f"tobrim.key.{f}" for f in (*queries, "Key", "raylib_path")} <= exported
 
 
 def stubtest(cwd, *args, tree=TREE):
@@ -214,7 +221,7 @@ STUB_FAULTS = [
      'tobrim.key.key.pressed is inconsistent, stub parameter "k" differs from runtime parameter "key"'),
     (r"def down\(key: int\)", "def down(key: int, /)",
      'tobrim.key.key.down is inconsistent, stub parameter "key" should be positional or keyword'),
-    (r"def up\(", "def upp(", "tobrim.key.key.up is not present in stub"),
+    (r"\Z", "\ndef jump(key: int) -> bool: ...\n", "tobrim.key.key.jump is not present at runtime"),
     (r"\n__test__:", "\n__tests__:", "tobrim.key.key.__tests__ is not present at runtime"),
 ]
 
