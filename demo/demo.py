@@ -108,8 +108,8 @@ def draw(rl, states, frame, held):
         names = ", ".join(f"Key.{k.name}" for k in held) or "no key"
         text(rl, f"the script holds: {names}", name_x, y, 18, TEXT)
     y += 34
-    legend = [(ORANGE, "True for the frame of the change: pressed, released, pressed_repeat"),
-              (GREEN, "True while the state lasts: down, up"),
+    legend = [(ORANGE, "True on one frame only: pressed, released, pressed_repeat"),
+              (GREEN, "True for as long as the state lasts: down, up"),
               (OFF, "False")]
     for i, (colour, words) in enumerate(legend):
         rl.DrawRectangle(name_x, y + i * 24, 28, 18, colour)
