@@ -90,3 +90,33 @@ def run_python(tmp_path):
         return proc
 
     return run
+
+
+@pytest.fixture(scope="session")
+def x_display():
+    """A private X server (Xvfb) that xdotool can drive: the environment in
+    which to run a window, with the built tree on the path."""
+    import shutil
+    import subprocess
+    import time
+
+    if not (shutil.which("Xvfb") and shutil.which("xdotool")):
+        pytest.skip("needs Xvfb and xdotool")
+    # Xvfb picks a free display itself and writes its number to us.
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        env = dict(os.environ, DISPLAY=":" + server.stdout.readline().strip(), PYTHONPATH=str(TREE))
+        if SANITIZED:
+            # The GL driver behind the window leaks at exit and is unloaded by
+            # then; its reports would say nothing about the module.
+            env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+        for _ in range(50):
+            if subprocess.run(["xdotool", "getmouselocation"], env=env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.1)
+        yield env
+    finally:
+        server.terminate()
+        server.wait(10)
+        server.stdout.close()

@@ -205,11 +205,9 @@ def test_any_metaclass_entry_passes(run_python):
 
 def test_module_under_another_spec_name_is_entered_under_its_own(run_python):
     run_python(textwrap.dedent("""
-        import importlib.machinery, importlib.util, sys
-        import tobrim.key
-        path = next(p for p in tobrim.key.__path__)
-        import glob
-        so = glob.glob(path + "/key.cpython-*.so")[0]
+        import glob, importlib.machinery, importlib.util, os, sys
+        # Found without importing the package, which imports the module.
+        so = glob.glob(os.environ["PYTHONPATH"] + "/tobrim/key/key.cpython-*.so")[0]
         loader = importlib.machinery.ExtensionFileLoader("key", so)
         spec = importlib.util.spec_from_file_location("key", so, loader=loader)
         try:
@@ -225,9 +223,9 @@ def test_module_under_another_spec_name_is_entered_under_its_own(run_python):
 
 def test_main_flag_names_the_module_main(run_python):
     run_python(textwrap.dedent("""
-        import ctypes, glob, sys
-        import tobrim.key
-        (so,) = glob.glob(tobrim.key.__path__[0] + "/key.cpython-*.so")
+        import ctypes, glob, os, sys
+        # Found without importing the package, which imports the module.
+        (so,) = glob.glob(os.environ["PYTHONPATH"] + "/tobrim/key/key.cpython-*.so")
         # The same file, so the interpreter's later load finds this handle.
         ctypes.c_int.in_dll(ctypes.PyDLL(so), "__pyx_module_is_main_tobrim__key__key").value = 1
         import tobrim.key.key
@@ -239,9 +237,9 @@ def test_main_flag_names_the_module_main(run_python):
 
 def test_spec_attributes_copied_by_the_create_step(run_python):
     proc = run_python(textwrap.dedent("""
-        import ctypes, glob, types
-        import tobrim.key
-        (so,) = glob.glob(tobrim.key.__path__[0] + "/key.cpython-*.so")
+        import ctypes, glob, os, types
+        # Found without importing the package, which imports the module.
+        (so,) = glob.glob(os.environ["PYTHONPATH"] + "/tobrim/key/key.cpython-*.so")
         lib = ctypes.PyDLL(so)
         lib.PyInit_key.restype = ctypes.c_void_p
         create = ctypes.pythonapi.PyModule_FromDefAndSpec2

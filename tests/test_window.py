@@ -1,45 +1,22 @@
 """Real key presses in a real raylib window under Xvfb."""
 import json
 import os
-import shutil
 import subprocess
 import sys
-import time
 
 import pytest
 
-from conftest import SANITIZED, TREE
+from conftest import TREE
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-pytestmark = pytest.mark.skipif(not (shutil.which("Xvfb") and shutil.which("xdotool")),
-                                reason="needs Xvfb and xdotool")
-
-
 @pytest.fixture(scope="module")
-def probe():
-    # Xvfb picks a free display itself and writes its number to us.
-    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "320x240x24", "-nolisten", "tcp"],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    try:
-        display = ":" + server.stdout.readline().strip()
-        env = dict(os.environ, DISPLAY=display, PYTHONPATH=os.pathsep.join([str(TREE), HERE]))
-        if SANITIZED:
-            # The GL driver behind the window leaks at exit and is unloaded by
-            # then; its reports would say nothing about the module.
-            env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
-        for _ in range(50):
-            if subprocess.run(["xdotool", "getmouselocation"], env=env, capture_output=True).returncode == 0:
-                break
-            time.sleep(0.1)
-        proc = subprocess.run([sys.executable, os.path.join(HERE, "window_probe.py")], env=env,
-                              capture_output=True, text=True, timeout=120)
-        assert proc.returncode == 0, proc.stdout + proc.stderr
-        return json.loads(proc.stdout.strip().splitlines()[-1])
-    finally:
-        server.terminate()
-        server.wait(10)
-        server.stdout.close()
+def probe(x_display):
+    env = dict(x_display, PYTHONPATH=os.pathsep.join([str(TREE), HERE]))
+    proc = subprocess.run([sys.executable, os.path.join(HERE, "window_probe.py")], env=env,
+                          capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    return json.loads(proc.stdout.strip().splitlines()[-1])
 
 
 def test_press_is_seen_in_its_first_frame(probe):

@@ -6,19 +6,14 @@ False for the current frame.  ``raylib_path()`` names the raylib file they
 read: open the window through that file, so that the queries see its keys.
 """
 from ._version import __version__ as __version__
+from .key import down, pressed, pressed_repeat, released, up
 
-# The names below are loaded on first use (``__getattr__``): the enum module
-# alone costs a fresh interpreter several times the extension module's own
-# import, and ``import tobrim.key`` loads neither raylib nor the extension.
-# Type checkers read this block as the package's contents.
+# Key is made on first use (``__getattr__``): the enum module alone costs a
+# fresh interpreter several times the extension module's own import.  Type
+# checkers read this block as where it comes from.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._keys import Key as Key
-    from .key import down as down
-    from .key import pressed as pressed
-    from .key import pressed_repeat as pressed_repeat
-    from .key import released as released
-    from .key import up as up
 
 __all__ = ["pressed", "released", "pressed_repeat", "down", "up", "Key", "raylib_path"]
 
@@ -28,7 +23,9 @@ def raylib_path() -> str:
     the queries read.
 
     Found at run time from the library the dynamic loader bound the
-    extension module to (importing it if need be).  The path is the file's
+    extension module to, so it is right whichever copy that is: the bundled
+    one in ``tobrim.libs``, a system raylib, or a copy of the same SONAME
+    that was loaded before this package was imported.  The path is the file's
     canonical one, symbolic links and ``..`` resolved, not the name the
     loader was given; loading it again (``ctypes.CDLL(raylib_path())``,
     cffi's ``ffi.dlopen(raylib_path())``) gives the library already loaded,
@@ -42,15 +39,11 @@ def raylib_path() -> str:
 
 if not TYPE_CHECKING:
     def __getattr__(name):
-        if name == "Key":
-            from ._keys import Key as value
-        elif name in __all__:
-            from . import key
-            value = getattr(key, name)
-        else:
+        if name != "Key":
             raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-        globals()[name] = value
-        return value
+        from ._keys import Key
+        globals()["Key"] = Key
+        return Key
 
     def __dir__():
-        return sorted(set(globals()) | set(__all__))
+        return sorted({*globals(), "Key"})
