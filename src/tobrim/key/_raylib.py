@@ -25,6 +25,11 @@ _PT_LOAD, _PF_R = 1, 4
 
 
 class _DlInfo(ctypes.Structure):
+    # The fields' types, for type checkers and stubtest, which do not read _fields_.
+    dli_fname: bytes | None
+    dli_fbase: int | None
+    dli_sname: bytes | None
+    dli_saddr: int | None
     _fields_ = [("dli_fname", ctypes.c_char_p), ("dli_fbase", ctypes.c_void_p),
                 ("dli_sname", ctypes.c_char_p), ("dli_saddr", ctypes.c_void_p)]
 
