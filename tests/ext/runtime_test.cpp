@@ -5,11 +5,10 @@
 #include <string.h>
 
 #include "runtime/function_object.h"
-// The object's managed dict pointer, read the interpreter's own way, so the
-// tests can see whether an instance dict was made.
-#define Py_BUILD_CORE 1
-#include <internal/pycore_object.h>
-#undef Py_BUILD_CORE
+
+#ifdef Py_GIL_DISABLED
+#error "instance_dict reads the managed dict pointer where builds with the GIL keep it"
+#endif
 
 namespace {
 
@@ -230,13 +229,16 @@ PyObject *t_clear(PyObject *, PyObject *f) {
 }
 
 // instance_dict(f): the dict in f's managed dict pointer, or None; makes
-// none.
+// none.  The pointer is read where the interpreter keeps it, three words
+// before the object (its MANAGED_DICT_OFFSET, on builds with the GIL), and
+// not through its internal headers: their mimalloc part includes C++
+// library headers, which a build with musl's compiler driver does not have.
 PyObject *t_instance_dict(PyObject *, PyObject *f) {
     if (!Py_IS_TYPE(f, state.function_type)) {
         PyErr_SetString(PyExc_TypeError, "not a function object");
         return nullptr;
     }
-    PyObject *dict = reinterpret_cast<PyObject *>(_PyObject_GetManagedDict(f));
+    PyObject *dict = reinterpret_cast<PyObject **>(f)[-3];
     return Py_NewRef(none_if_null(dict));
 }
 
