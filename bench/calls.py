@@ -6,17 +6,19 @@ query and to the other ways of calling it.
 Times every row in interleaved rounds (a slow moment of the machine then
 costs every row alike) and keeps each row's best round.  `net` subtracts the
 empty loop body, leaving the call alone; the comparisons below the table
-divide net figures.  Nothing is asserted: the targets are printed as met or
-missed.
+divide net figures.  Nothing is asserted here: run.py judges the figures
+that have targets (targets.py).
 """
 import dis
 import sys
 import timeit
 
 import common
+import targets
 
 ROWS = [  # label, statement
     ("pressed(65)", "pressed(65)"),
+    ("vectorcall floor pressed(65)", "floor(65)"),
     ("METH_O baseline pressed(65)", "baseline(65)"),
     ("ctypes IsKeyPressed(65), argtypes set", "ctypes(65)"),
     ("Python def wrapping pressed", "wrapper(65)"),
@@ -30,28 +32,18 @@ ROWS = [  # label, statement
 ]
 EMPTY = "(empty loop body)"
 
-# numerator, denominator, what the quotient says, target (or None): a
-# quotient at most `most` / at least `least`.
+# numerator, denominator, the figure the quotient is.  Only ctypes is judged
+# by time; the other targets are judged by instruction counts, which the
+# load of the machine does not move (instructions.py).
 COMPARISONS = [
-    ("pressed(65)", "METH_O baseline pressed(65)", "pressed / METH_O baseline", {"most": 1.00}),
-    ("ctypes IsKeyPressed(65), argtypes set", "pressed(65)", "ctypes / pressed", {"least": 10.0}),
-    ("Python def wrapping pressed", "pressed(65)", "Python wrapper / pressed", None),
-    ("pressed(key=65)", "pressed(65)", "keyword / positional", {"most": 1.30}),
-    ("pressed(**{'key': 65})", "pressed(65)", "keyword dict / positional", None),
-    ("pressed.__call__(65)", "pressed(65)", "__call__ / positional", None),
+    ("pressed(65)", "vectorcall floor pressed(65)", "time: pressed / vectorcall floor"),
+    ("pressed(65)", "METH_O baseline pressed(65)", "time: pressed / METH_O baseline"),
+    ("ctypes IsKeyPressed(65), argtypes set", "pressed(65)", "time: ctypes / pressed"),
+    ("Python def wrapping pressed", "pressed(65)", "time: Python wrapper / pressed"),
+    ("pressed(key=65)", "pressed(65)", "time: keyword / positional"),
+    ("pressed(**{'key': 65})", "pressed(65)", "time: keyword dict / positional"),
+    ("pressed.__call__(65)", "pressed(65)", "time: __call__ / positional"),
 ]
-
-
-def target_text(target):
-    if target is None:
-        return ""
-    return f"at most {target['most']:.2f}" if "most" in target else f"at least {target['least']:.0f}"
-
-
-def target_met(target, value):
-    if target is None:
-        return None
-    return value <= target["most"] if "most" in target else value >= target["least"]
 
 
 def measure(number=200_000, rounds=15):
@@ -95,16 +87,16 @@ def report(number=200_000):
         else:
             print(f"{label:40} {ns:8.1f} {ns - empty:8.1f} {(ns - empty) / base:9.2f}  {spec[label]}")
     print()
-    print(f"{'comparison (net figures)':32} {'ratio':>7}  target")
-    targets = []
-    for num, den, what, target in COMPARISONS:
+    print(f"{'comparison (net figures)':36} {'ratio':>7}  target")
+    figures = {}
+    for num, den, figure in COMPARISONS:
         ratio = (best[num] - empty) / (best[den] - empty)
-        met = target_met(target, ratio)
-        verdict = "" if met is None else ("met" if met else "MISSED")
-        print(f"{what:32} {ratio:7.2f}  {target_text(target)} {verdict}".rstrip())
-        if target is not None:
-            targets.append((what, f"{ratio:.2f}", target_text(target), met))
-    return targets
+        target = targets.target(figure)
+        judged = f"{target.text()} {target.verdict(ratio)}" if target else ""
+        print(f"{figure:36} {ratio:7.2f}  {judged}".rstrip())
+        if target:
+            figures[figure] = ratio
+    return figures
 
 
 if __name__ == "__main__":

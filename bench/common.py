@@ -1,9 +1,10 @@
 """What the benchmark scripts share: where the built module and the
-baseline are, raylib loaded as the module loaded it, and the callables
-every script measures.
+benchmark-only module are, raylib loaded as the module loaded it, and the
+callables every script measures.
 
 The built tree is $TOBRIM_TREE, else build/release/tree; the benchmark-only
-baseline module is built beside it, in build/<variant>/bench.
+module (_bench_baseline: the METH_O baseline and the vectorcall floor) is
+built beside it, in build/<variant>/bench.
 """
 import ctypes
 import os
@@ -17,8 +18,13 @@ PATH = [str(TREE), str(EXT)]
 for _p in reversed(PATH):
     if _p not in sys.path:
         sys.path.insert(0, _p)
-RAYLIB = TREE / "tobrim.libs" / "libraylib.so.600"
 LOG_NONE = 7
+
+
+def raylib_path():
+    """The raylib file the package tree holds, whatever its version suffix."""
+    (path,) = sorted((TREE / "tobrim.libs").glob("libraylib.so*"))
+    return path
 
 
 def child_env(**extra):
@@ -33,7 +39,7 @@ def callables():
     import _bench_baseline
     import tobrim.key.key as key
 
-    raylib = ctypes.CDLL(str(RAYLIB))
+    raylib = ctypes.CDLL(str(raylib_path()))
     raylib.SetTraceLogLevel.argtypes = [ctypes.c_int]
     raylib.SetTraceLogLevel(LOG_NONE)
     raylib.IsKeyPressed.argtypes = [ctypes.c_int]
@@ -49,6 +55,7 @@ def callables():
     return {
         "pressed": pressed,
         "baseline": _bench_baseline.pressed,
+        "floor": _bench_baseline.vectorcall_pressed,
         "ctypes": raylib.IsKeyPressed,
         "wrapper": wrapper,
         "python_function": python_function,

@@ -52,6 +52,41 @@ def test_sampled_allocations_may_fail_once_per_process(name):
     assert report.steps == len(SAMPLED[name])
 
 
+def test_stepping_without_the_module_fails_at_once(tmp_path):
+    env = dict(os.environ, PYTHONPATH=str(tmp_path))
+    proc = subprocess.run([sys.executable, nomem.__file__], capture_output=True, text=True,
+                          timeout=120, cwd=tmp_path, env=env)
+    assert proc.returncode == 2, proc.stdout + proc.stderr
+    assert "FAIL: the children cannot import tobrim.key.key, _runtime_test, _testcapi: " \
+        "ModuleNotFoundError: No module named 'tobrim'" in proc.stdout
+    assert "Put the built tree on PYTHONPATH" in proc.stdout
+
+
+# Stand-ins for a child (its n filled in) and how the stepping must end.
+FAULTY_CHILDREN = [
+    ("import sys; sys.exit('ModuleNotFoundError: no')", "import",
+     "child failed before its first step: exit status 1; ModuleNotFoundError: no",
+     "a child failed before its first step", 1),
+    ("import time; time.sleep(60)", "kwdict-call",
+     "child failed before its first step: hung", "a child failed before its first step", 1),
+    ("print('step {n}', flush=True); import time; time.sleep(60)", "kwdict-call",
+     "crash: hung", "a child hung", 1),
+    ("print('step {n}'); print('result {n} raised_ValueError unexpected_ValueError')", "import",
+     "unexpected_ValueError", "5 failures", 5),
+]
+
+
+@pytest.mark.parametrize("code, name, failure, stopped, children", FAULTY_CHILDREN)
+def test_stepping_stops_at_a_faulty_child(monkeypatch, code, name, failure, stopped, children):
+    def fake(name, start, stop, settled, leak_check):
+        return nomem._watch([sys.executable, "-c", code.format(n=start)], 1)
+    monkeypatch.setattr(nomem, "_run_child", fake)
+    monkeypatch.setattr(nomem, "MAX_FAILURES", 5)
+    report = nomem.step_scenario(name, max_steps=1000)
+    assert (report.stopped, report.children, report.settled) == (stopped, children, False)
+    assert report.failures and report.failures[0][1].startswith(failure), report.failures
+
+
 def test_threads_calling_and_failing_at_once(tmp_path):
     script = os.path.join(os.path.dirname(nomem.__file__), "threads.py")
     proc = subprocess.run([sys.executable, "-X", "faulthandler", script, "--seconds", "1"],

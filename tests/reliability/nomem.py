@@ -17,8 +17,11 @@ Usage: python nomem.py [--scenario NAME]... [--max-steps N] [--settled K]
 """
 import argparse
 import os
+import queue
 import subprocess
 import sys
+import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -26,8 +29,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 # A step is complete when the operation gives its normal outcome this many
 # times in a row: then no allocation it makes fails any more.
 SETTLED = 25
-# Child processes are given this long per step before they count as hung.
+# A child that prints nothing for this long (it prints a line as each step
+# starts and ends) counts as hung and is killed.
 STEP_TIMEOUT = 60
+# What every scenario imports; a child that cannot import them fails before
+# its first step, the same way for every n.
+MODULES = ("tobrim.key.key", "_runtime_test", "_testcapi")
+# A scenario is stepped no further after this many failures: they are
+# reported (the first 20), and one fault failing every step, with a child
+# per step, would otherwise run for hours.
+MAX_FAILURES = 50
 
 
 # --- scenarios (run in the child) --------------------------------------------
@@ -357,18 +368,63 @@ class Report:
         self.normal = None
         self.settled = False
         self.children = 0
+        self.stopped = None  # why the stepping stopped before it settled
 
 
-def _run_child(name, start, stop, settled, leak_check):
+class _Child:
+    """A finished child: exit status (None when it hung and was killed),
+    stdout lines and stderr text."""
+
+    def __init__(self, returncode, lines, stderr, timeout):
+        self.returncode, self.lines, self.stderr = returncode, lines, stderr
+        self.hung = returncode is None
+        self.timeout = timeout
+
+
+def _run_child(name, start, stop, settled, leak_check, step_timeout=None):
     command = [sys.executable, "-X", "faulthandler", os.path.abspath(__file__), "--child", name,
                str(start), str(stop), "--settled", str(settled),
                "--leak-runs", str(6 if leak_check is True else int(leak_check))]
-    return subprocess.run(command, capture_output=True, text=True,
-                          timeout=STEP_TIMEOUT * max(1, min(stop - start, 50)))
+    return _watch(command, step_timeout or STEP_TIMEOUT)
+
+
+def _watch(command, step_timeout):
+    """Runs `command`, killing it when it prints no line for step_timeout
+    seconds.  stderr goes to a file, so that a child writing much there
+    cannot block on a full pipe while stdout is watched."""
+    with tempfile.TemporaryFile(mode="w+") as err:
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=err, text=True)
+        lines = queue.Queue()
+
+        def read():
+            for line in proc.stdout:
+                lines.put(line.rstrip("\n"))
+            lines.put(None)
+        reader = threading.Thread(target=read, daemon=True)
+        reader.start()
+        out = []
+        hung = False
+        while True:
+            try:
+                line = lines.get(timeout=step_timeout)
+            except queue.Empty:
+                hung = True
+                proc.kill()
+                break
+            if line is None:
+                break
+            out.append(line)
+        proc.wait()
+        reader.join()
+        proc.stdout.close()
+        err.seek(0)
+        return _Child(None if hung else proc.returncode, out, err.read(), step_timeout)
 
 
 def _crash_text(proc):
-    if proc.returncode < 0:
+    if proc.hung:
+        how = "hung (no output for %g s) and killed" % proc.timeout
+    elif proc.returncode < 0:
         how = "killed by signal %d" % -proc.returncode
     else:
         how = "exit status %d" % proc.returncode
@@ -387,17 +443,15 @@ def step_scenario(name, max_steps=100000, settled=SETTLED, leak_check=True, only
     n = pending.pop(0) if pending else 0
     streak = 0
     while n < max_steps:
+        if len(report.failures) >= MAX_FAILURES:
+            report.stopped = "%d failures" % len(report.failures)
+            break
         stop = n + 1 if scenario.fresh else max_steps
         report.children += 1
-        try:
-            proc = _run_child(name, n, stop, settled, leak_check)
-        except subprocess.TimeoutExpired:
-            report.failures.append((n, "child hung"))
-            n += 1
-            continue
+        proc = _run_child(name, n, stop, settled, leak_check)
         last_step = None
         finished = set()
-        for line in proc.stdout.splitlines():
+        for line in proc.lines:
             parts = line.split(" ", 3)
             if parts[0] == "normal":
                 report.normal = parts[1] if len(parts) < 3 else parts[1] + "_" + parts[2]
@@ -416,7 +470,23 @@ def step_scenario(name, max_steps=100000, settled=SETTLED, leak_check=True, only
             elif parts[0] == "settled":
                 report.settled = True
         crashed = last_step is not None and last_step not in finished
-        if crashed or (proc.returncode != 0 and not crashed):
+        if last_step is None and (proc.hung or proc.returncode != 0):
+            # It failed before its first step (an import, the scenario's
+            # preparation): every further child would fail alike.
+            report.failures.append((n, "child failed before its first step: " +
+                                    _crash_text(proc)))
+            report.stopped = "a child failed before its first step"
+            break
+        if proc.hung:
+            # A hang is not stepped past: each further one would cost
+            # STEP_TIMEOUT again.
+            report.failures.append((last_step, "crash: " + _crash_text(proc)))
+            if last_step not in finished:
+                report.steps += 1
+                report.kinds["hang"] = report.kinds.get("hang", 0) + 1
+            report.stopped = "a child hung"
+            break
+        if crashed or proc.returncode != 0:
             where = last_step if crashed else n
             report.failures.append((where, "crash: " + _crash_text(proc)))
             if crashed:
@@ -447,6 +517,21 @@ def step_scenario(name, max_steps=100000, settled=SETTLED, leak_check=True, only
     return report
 
 
+def missing_modules():
+    """None when a child can import every module the scenarios use, else
+    the import's error, as a child sees it (with this process's
+    environment)."""
+    command = [sys.executable, "-c", "import %s" % ", ".join(MODULES)]
+    try:
+        proc = subprocess.run(command, capture_output=True, text=True, timeout=STEP_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        return "%s (the import hung)" % ", ".join(MODULES)
+    if proc.returncode == 0:
+        return None
+    lines = [l for l in proc.stderr.splitlines() if l.strip()]
+    return lines[-1] if lines else "exit status %d" % proc.returncode
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--child", nargs=3, metavar=("SCENARIO", "START", "STOP"))
@@ -465,7 +550,14 @@ def main(argv=None):
         return 0
     names = args.scenario or list(SCENARIOS)
     interp = "debug" if hasattr(sys, "gettotalrefcount") else "release"
-    print("allocation-failure stepping on the %s interpreter (%s)" % (interp, sys.executable))
+    print("allocation-failure stepping on the %s interpreter (%s)" % (interp, sys.executable),
+          flush=True)
+    missing = missing_modules()
+    if missing:
+        print("allocation-failure stepping: FAIL: the children cannot import %s: %s\n"
+              "  Put the built tree on PYTHONPATH (scripts/build release or debug prints it),"
+              " or run scripts/reliability nomem." % (", ".join(MODULES), missing))
+        return 2
     failed = 0
     total = 0
     for name in names:
@@ -481,7 +573,9 @@ def main(argv=None):
             failed += 1
         print("%-4s %-26s %5d steps in %3d children, %5.1fs (%s)%s" % (
             status, name, report.steps, report.children, time.monotonic() - t0, kinds,
-            "" if report.settled else "; did not settle within %d steps" % args.max_steps))
+            "" if report.settled else
+            "; stopped: %s" % report.stopped if report.stopped else
+            "; did not settle within %d steps" % args.max_steps))
         for n, text in report.failures[:20]:
             print("       n=%d: %s" % (n, text))
         if len(report.failures) > 20:

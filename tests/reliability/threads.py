@@ -16,6 +16,10 @@ import threading
 import time
 
 
+# How long the workers get to finish their round once told to stop.
+STOP_TIMEOUT = 60
+
+
 class Failures:
     def __init__(self):
         self.lock = threading.Lock()
@@ -154,8 +158,9 @@ def run(seconds, threads):
     workers = []
     for i in range(threads):
         role, target = roles[i % len(roles)]
-        workers.append(threading.Thread(target=role, args=(target, stop, failures, i)))
-    workers.append(threading.Thread(target=garbage, args=(stop, failures, 0)))
+        workers.append(threading.Thread(target=role, args=(target, stop, failures, i),
+                                        daemon=True))
+    workers.append(threading.Thread(target=garbage, args=(stop, failures, 0), daemon=True))
     errors = []
 
     def hook(args):
@@ -165,9 +170,14 @@ def run(seconds, threads):
         w.start()
     time.sleep(seconds)
     stop.set()
+    # A worker that does not stop (a deadlock in a call) fails the run
+    # instead of hanging it; workers are daemons, so the process can exit.
+    deadline = time.monotonic() + STOP_TIMEOUT
     for w in workers:
-        w.join()
-    return failures.calls, failures.items + errors, len(workers)
+        w.join(max(0.0, deadline - time.monotonic()))
+    stuck = ["%s did not stop within %d s" % (w.name, STOP_TIMEOUT)
+             for w in workers if w.is_alive()]
+    return failures.calls, failures.items + errors + stuck, len(workers)
 
 
 def main(argv=None):
