@@ -8,7 +8,7 @@
 // the cheaper CALL_BUILTIN_O, which the METH_O baseline shows.)
 #include "floor.h"
 
-#include <cstddef>
+#include <stddef.h>
 
 #include <raylib.h>
 
