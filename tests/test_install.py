@@ -193,11 +193,11 @@ def test_raylib_search_across_configures_of_one_build_folder(tmp_path):
     assert "-DTOBRIM_RAYLIB_DIR=" in line and "TOBRIM_RAYLIB_DIR" in line and "scripts/bootstrap" in line
 
     steps = [  # environment, where raylib must be found, its SONAME
-        (dict(nothing, TOBRIM_RAYLIB_DIR=RAYLIB_DIR), "raylib from TOBRIM_RAYLIB_DIR", "libraylib.so.600"),
+        (dict(nothing, TOBRIM_RAYLIB_DIR=RAYLIB_DIR), "raylib from TOBRIM_RAYLIB_DIR", bundled_raylib().name),
         (dict(nothing, TOBRIM_RAYLIB_DIR=str(other)), "raylib from TOBRIM_RAYLIB_DIR", "libraylib.so.610"),
         (dict(nothing, PKG_CONFIG_LIBDIR=str(pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig")),
-         "found by pkg-config", "libraylib.so.600"),
-        (dict(nothing, TOBRIM_CACHE=str(cache)), "scripts/bootstrap's cache", "libraylib.so.600"),
+         "found by pkg-config", bundled_raylib().name),
+        (dict(nothing, TOBRIM_CACHE=str(cache)), "scripts/bootstrap's cache", bundled_raylib().name),
     ]
     for env, where, soname in steps:
         if where == "found by pkg-config" and not (pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig/raylib.pc").exists():

@@ -12,10 +12,10 @@ import textwrap
 import pytest
 
 import tobrim.key
-from conftest import TREE
+from conftest import TREE, bundled_raylib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BUNDLED = TREE / "tobrim.libs" / "libraylib.so.600"
+BUNDLED = bundled_raylib()
 
 
 @pytest.fixture(scope="session")
@@ -25,7 +25,7 @@ def copies(tmp_path_factory):
     base = tmp_path_factory.mktemp("raylib-copies")
     (base / "same").mkdir()
     (base / "other").mkdir()
-    same = base / "same" / "libraylib.so.600"
+    same = base / "same" / BUNDLED.name
     other = base / "other" / "libraylib-copy.so"
     shutil.copyfile(BUNDLED, same)
     shutil.copyfile(BUNDLED, other)
