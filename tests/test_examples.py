@@ -21,7 +21,7 @@ def play(env, argv, title, keys):
     """Runs a program whose window has the given title, holds each group of
     keys (xdotool names) for its time once the window has the focus, and
     returns what the program printed after it ended by itself."""
-    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def xdotool(*args):
         return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=True,
@@ -63,8 +63,17 @@ def test_readme_example(x_display, tmp_path):
     assert lines.index("jump") < lines.index("walking left"), out
 
 
+def readme_frame_loop_command():
+    """The README's shell block that runs the frame loop on the built tree."""
+    with open(os.path.join(ROOT, "README.md")) as f:
+        blocks = re.findall(r"^```sh\n(.*?)^```$", f.read(), re.M | re.S)
+    (block,) = [b for b in blocks if "examples/frame_loop.py" in b]
+    return block
+
+
 def test_frame_loop(x_display):
-    out = play(x_display, [sys.executable, "-u", FRAME_LOOP], "frame loop",
+    # As the README runs it: its own set-up and build, then the program.
+    out = play(x_display, ["bash", "-euc", readme_frame_loop_command()], "frame loop",
                [(["Right"], 0.5), (["Shift_L", "Left"], 0.3), (["space"], 0.3),
                 (["Tab"], 1.5),  # past the X server's repeat delay
                 (["Escape"], 0.2)])
