@@ -8,6 +8,8 @@ import time
 
 import pytest
 
+from conftest import SANITIZED
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
 
@@ -72,8 +74,10 @@ def readme_frame_loop_command():
 
 
 def test_frame_loop(x_display):
-    # As the README runs it: its own set-up and build, then the program.
-    out = play(x_display, ["bash", "-euc", readme_frame_loop_command()], "frame loop",
+    # As the README runs it: its own set-up and build, then the program (on
+    # a sanitized build the program alone, on that build).
+    argv = [sys.executable, "-u", FRAME_LOOP] if SANITIZED else ["bash", "-euc", readme_frame_loop_command()]
+    out = play(x_display, argv, "frame loop",
                [(["Right"], 0.5), (["Shift_L", "Left"], 0.3), (["space"], 0.3),
                 (["Tab"], 1.5),  # past the X server's repeat delay
                 (["Escape"], 0.2)])
