@@ -2,8 +2,9 @@
 
     PYTHONPATH=build/release/tree python3.14 bench/import_cost.py [runs]
 
-Each run is a new interpreter importing the module; the figures are the
-fastest and the median run, in microseconds.  `self` is the module's own
+Each run is a new interpreter importing the module, once its finders for
+sys.path are set up; the figures are the fastest and the median run, in
+microseconds.  `self` is the module's own
 share (loading the shared object and its execute step), `cumulative` adds
 what it imports (its package, zlib).  The baseline module's import is shown
 for scale: loading a shared object that needs raylib and runs nothing.
@@ -20,7 +21,11 @@ LINE = re.compile(r"import time:\s+(\d+) \|\s+(\d+) \| *(\S+)")
 
 def import_times(module):
     """name -> (self µs, cumulative µs) of one fresh import of module."""
-    proc = subprocess.run([sys.executable, "-X", "importtime", "-c", f"import {module}"],
+    # The first import from sys.path sets up a finder for each of its
+    # folders (most of a millisecond), which would fall to whichever module
+    # comes first: a search for a missing name pays it beforehand.
+    warm = "import importlib.util; importlib.util.find_spec('_tobrim_bench_no_such_module')"
+    proc = subprocess.run([sys.executable, "-X", "importtime", "-c", f"{warm}; import {module}"],
                           capture_output=True, text=True, env=common.child_env(), check=True)
     times = {}
     for line in proc.stderr.splitlines():
