@@ -1,0 +1,62 @@
+# Sourced by the scripts: sets up what is missing and reads the bootstrap's
+# env.sh, takes the --python option, and tells which interpreter and build
+# folder serve a version and a build variant.
+#
+# Variants: release and debug (a version's two interpreters), asan (its
+# release interpreter with a sanitized build) and musl (the interpreter of
+# the musl prefix, CPython 3.14 only).
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+
+# setup [--valgrind]: runs the bootstrap quietly and takes its env.sh.
+setup() {
+    local env_sh
+    env_sh=$("$root/scripts/bootstrap" --quiet "$@")
+    # shellcheck source=/dev/null
+    source "$env_sh"
+}
+
+# take_python_option ARGS...: a leading `--python VERSION` (or
+# --python=VERSION) sets VERSION, else the default version (3.14); the other
+# arguments are left in ARGS.
+take_python_option() {
+    VERSION=${TOBRIM_DEFAULT_VERSION:-3.14}
+    ARGS=("$@")
+    case "${1:-}" in
+        --python=*) VERSION=${1#--python=}; ARGS=("${@:2}") ;;
+        --python) VERSION=${2:?--python needs a version (3.14 or 3.15)}; ARGS=("${@:3}") ;;
+    esac
+    case "$VERSION" in
+        3.14|3.15) ;;
+        *) echo "$(basename "$0"): --python takes 3.14 or 3.15, not $VERSION" >&2; exit 2 ;;
+    esac
+}
+
+# python_for VERSION VARIANT: the interpreter, or nothing if there is none.
+python_for() {
+    local var
+    case "$2" in
+        release|asan) var=TOBRIM_PYTHON_${1/./_} ;;
+        debug) var=TOBRIM_PYTHON_${1/./_}_DEBUG ;;
+        musl) [ "$1" = 3.14 ] || return 0; var=TOBRIM_PYTHON_MUSL ;;
+        *) return 0 ;;
+    esac
+    printf '%s\n' "${!var:-}"
+}
+
+# need_python VERSION VARIANT: the interpreter, or a message and exit 1.
+need_python() {
+    local python
+    python=$(python_for "$1" "$2")
+    if [ -z "$python" ]; then
+        case "$2" in
+            musl) echo "$(basename "$0"): no musl interpreter${TOBRIM_MUSL_MISSING:+: $TOBRIM_MUSL_MISSING}" >&2 ;;
+            *) echo "$(basename "$0"): no CPython $1 $2 interpreter (scripts/bootstrap's TOBRIM_PYTHON_${1/./_} variables)" >&2 ;;
+        esac
+        exit 1
+    fi
+    printf '%s\n' "$python"
+}
+
+# build_folder VERSION VARIANT: where scripts/build builds it.
+build_folder() { printf '%s\n' "$root/build/cp${1/./}-$2"; }
