@@ -12,11 +12,21 @@ import pytest
 
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents[1] / "build/release/tree")).resolve()
 DEBUG = hasattr(sys, "gettotalrefcount")
-# The module built with the sanitizers, run by scripts/sanitize.
-SANITIZED = os.environ.get("TOBRIM_VARIANT") == "asan"
+# The build the suite runs on: release, debug, asan (the release
+# interpreter's sanitized build, run by scripts/sanitize) or musl.
+VARIANT = os.environ.get("TOBRIM_VARIANT", "debug" if DEBUG else "release")
+SANITIZED = VARIANT == "asan"
+VERSION = "%d.%d" % sys.version_info[:2]
 # The file-name suffix of this interpreter's extension modules, e.g.
 # ".cpython-314-x86_64-linux-gnu.so" (glibc) or "...-linux-musl.so" (musl).
 EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
+# The test command runs the suite once per interpreter.  Tests that build or
+# check what a version's release interpreter makes run in each version's
+# release run; tests that only exercise the scripts run in one of them.
+RELEASE_RUN = VARIANT == "release"
+FIRST_RUN = RELEASE_RUN and VERSION == os.environ.get("TOBRIM_DEFAULT_VERSION", "3.14")
+once = pytest.mark.skipif(not FIRST_RUN, reason="runs once, in the CPython 3.14 release run")
+per_version = pytest.mark.skipif(not RELEASE_RUN, reason="runs in each version's release run")
 
 
 def interpreter_files():

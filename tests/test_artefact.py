@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import EXT_SUFFIX, SANITIZED, TREE, bundled_raylib, c_library, needed
+from conftest import EXT_SUFFIX, SANITIZED, TREE, bundled_raylib, c_library, needed, per_version
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -50,8 +50,7 @@ def test_uses_no_cxx_runtime_or_glibc_only_entries(so):
     assert not [s for s in undefined if re.fullmatch(r"__\w+_chk", s.split("@")[0])]
 
 
-@pytest.mark.skipif(os.environ.get("TOBRIM_VARIANT", "release") != "release",
-                    reason="the wheel is built for the release interpreter")
+@per_version
 def test_pip_install_into_a_fresh_venv(tmp_path):
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",

@@ -8,10 +8,9 @@ import subprocess
 
 import pytest
 
-from conftest import SANITIZED
+from conftest import once
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-VARIANT = os.environ.get("TOBRIM_VARIANT", "release")
 
 # Every command in the README's shell blocks, by its first words, and what
 # runs it.
@@ -48,10 +47,7 @@ def test_every_readme_command_is_run():
     assert not missing, "README commands that no test runs: %s" % missing
 
 
-# The commands themselves: once, on the release build (each builds what it
-# needs itself), not under the sanitizers.
-only_once = pytest.mark.skipif(VARIANT != "release" or SANITIZED,
-                               reason="the scripts run once, from the release run")
+# The commands themselves run once (each builds what it needs itself).
 
 
 def script(*argv, timeout=900, **env):
@@ -76,7 +72,7 @@ needs_x = pytest.mark.skipif(not (shutil.which("Xvfb") and shutil.which("xdotool
                              reason="needs Xvfb and xdotool")
 
 
-@only_once
+@once
 @needs_x
 def test_demo_command():
     out = script("scripts/demo")
@@ -84,33 +80,33 @@ def test_demo_command():
     assert os.path.getsize(path) > 0
 
 
-@only_once
+@once
 def test_fuzz_command():
     out = script("scripts/fuzz", "300", "7")
     counts = re.findall(r"mismatches: (\d+)", out)
     assert counts and set(counts) == {"0"}, out
 
 
-@only_once
+@once
 def test_sanitize_command():
     out = script("scripts/sanitize")
     assert "no sanitizer report from the interpreter's processes" in out
 
 
-@only_once
+@once
 def test_memcheck_command():
     out = script("scripts/memcheck")
     assert "memcheck: clean" in out
 
 
-@only_once
+@once
 def test_bench_command():
     # Exits non-zero when a target is missed, which fails here.
     out = script("scripts/bench")
     assert "targets: all" in out
 
 
-@only_once
+@once
 def test_reliability_command():
     out = script("scripts/reliability", "threads", RELIABILITY_THREAD_SECONDS="3")
     assert re.search(r"^threads \(release\): PASS$", out, re.M), out

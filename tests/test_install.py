@@ -2,8 +2,8 @@
 the repository, the search for raylib across configures, a raylib whose
 SONAME is not 6.0's, and the Python files the build picks up by itself.
 
-These build the module with pip or CMake, so they run on the release
-interpreter only."""
+These build the module with pip or CMake, so they run in each version's
+release run; those that only exercise the scripts, once."""
 import os
 import pathlib
 import re
@@ -13,15 +13,14 @@ import sys
 
 import pytest
 
-from conftest import bundled_raylib, c_library, needed
+from conftest import VERSION, bundled_raylib, c_library, needed, once, per_version
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_DIR", "")
-VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
+PACKAGE_VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
 
 pytestmark = [
-    pytest.mark.skipif(os.environ.get("TOBRIM_VARIANT", "release") != "release",
-                       reason="builds for the release interpreter"),
+    per_version,
     pytest.mark.skipif(not RAYLIB_DIR, reason="needs TOBRIM_RAYLIB_DIR (scripts/test sets it)"),
 ]
 
@@ -112,15 +111,16 @@ def bootstrap_default():
         and os.path.realpath(RAYLIB_DIR) == os.path.realpath(cache + "/raylib")
 
 
+@once
 @pytest.mark.skipif(not bootstrap_default(), reason="the test command runs on an interpreter or "
                     "raylib of the user's, not the bootstrap's")
 def test_readme_route_after_the_bootstrap(tmp_path):
     repo = copy_repo(tmp_path / "repo")
     proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[0]], repo, clean_env())
-    assert proc.stdout.splitlines()[-1] == f"{VERSION} False", proc.stdout
+    assert proc.stdout.splitlines()[-1] == f"{PACKAGE_VERSION} False", proc.stdout
     path, version, answer = import_elsewhere(repo / ".venv/bin/python", tmp_path / "elsewhere",
                                              clean_env())
-    assert path.is_relative_to(repo / ".venv") and (version, answer) == (VERSION, "False")
+    assert path.is_relative_to(repo / ".venv") and (version, answer) == (PACKAGE_VERSION, "False")
 
 
 def test_readme_route_with_own_python_and_pkg_config(tmp_path):
@@ -132,25 +132,29 @@ def test_readme_route_with_own_python_and_pkg_config(tmp_path):
         pytest.skip("the test command's raylib has no raylib.pc")
     repo = copy_repo(tmp_path / "repo")
     python = venv(tmp_path / "user")
-    assert (python.parent / "python3.14").exists()
+    assert (python.parent / f"python{VERSION}").exists()
     env = clean_env(PATH=f"{python.parent}:{os.environ['PATH']}", PKG_CONFIG_PATH=str(pc),
                     TOBRIM_CACHE=str(tmp_path / "no-cache"), PIP_NO_INDEX="1",
                     PIP_NO_BUILD_ISOLATION="0")
-    run(["bash", "-euo", "pipefail", "-c", readme_blocks()[1]], repo, env)
+    run(["bash", "-euo", "pipefail", "-c", readme_blocks()[1].replace("python3.14", f"python{VERSION}")],
+        repo, env)
     path, version, answer = import_elsewhere(python, tmp_path / "elsewhere", clean_env())
-    assert path.is_relative_to(tmp_path / "user") and (version, answer) == (VERSION, "False")
+    assert path.is_relative_to(tmp_path / "user") and (version, answer) == (PACKAGE_VERSION, "False")
 
 
+@once
 def test_readme_dist(tmp_path):
-    """scripts/dist leaves an sdist and a manylinux wheel (it checks them
-    itself: licences, layout, install and import elsewhere)."""
+    """scripts/dist leaves an sdist and a manylinux wheel for each version (it
+    checks them itself: licences, layout, install and import elsewhere)."""
     repo = copy_repo(tmp_path / "repo")
-    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[2]], repo, clean_env())
-    *_, sdist, wheel = proc.stdout.splitlines()
-    assert sdist == str(repo / f"dist/tobrim_key-{VERSION}.tar.gz")
-    assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{VERSION}-cp314-cp314-"))
-                        + r"manylinux_2_\d+_x86_64\.whl", wheel), wheel
-    assert sorted(os.listdir(repo / "dist")) == sorted([os.path.basename(sdist), os.path.basename(wheel)])
+    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[2]], repo, clean_env(), timeout=1800)
+    lines = proc.stdout.splitlines()
+    sdist, wheels = lines[-3], lines[-2:]
+    assert sdist == str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}.tar.gz")
+    for tag, wheel in zip(("cp314", "cp315"), wheels):
+        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{tag}-{tag}-"))
+                            + r"manylinux_2_\d+_x86_64\.whl", wheel), wheel
+    assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 
 
 def test_raylib_with_another_soname(tmp_path):
@@ -209,6 +213,7 @@ def test_raylib_search_across_configures_of_one_build_folder(tmp_path):
     assert proc.returncode != 0 and "has no include/raylib.h" in proc.stderr
 
 
+@once
 def test_python_files_come_and_go_with_the_sources(tmp_path):
     """Every *.py, *.pyi and py.typed under src/tobrim is laid out in the
     build tree and installed, including files added after the first

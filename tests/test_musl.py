@@ -16,7 +16,7 @@ import sysconfig
 
 import pytest
 
-from conftest import EXT_SUFFIX, bundled_raylib, interpreter_files, needed
+from conftest import EXT_SUFFIX, bundled_raylib, interpreter_files, needed, once
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 
@@ -28,8 +28,6 @@ MODULES = {
 }
 VERSION_SCRIPTS = {"key": ROOT / "src/tobrim/key/exports.map"}
 CXX_RUNTIME = ("_Z", "__cxa_", "__gxx_", "_Unwind_", "__dynamic_cast")
-RELEASE_ONLY = pytest.mark.skipif(os.environ.get("TOBRIM_VARIANT", "release") != "release",
-                                  reason="CMake's choice of compiler does not depend on the interpreter")
 
 
 def run(*args, **kwargs):
@@ -218,7 +216,7 @@ def configure(build, env, *args):
     return os.path.basename(cxx)
 
 
-@RELEASE_ONLY
+@once  # CMake's choice of compiler does not depend on the interpreter
 def test_cmake_with_cc_musl_gcc_alone_builds_for_musl(tmp_path):
     # As `CC=musl-gcc pip install .` under a musl interpreter configures it.
     cc = musl_gcc()
@@ -230,7 +228,7 @@ def test_cmake_with_cc_musl_gcc_alone_builds_for_musl(tmp_path):
     assert sorted(needed(so)) == sorted([libc, bundled_raylib().name])
 
 
-@RELEASE_ONLY
+@once  # CMake's choice of compiler does not depend on the interpreter
 @pytest.mark.parametrize("env, args, cxx", [
     ({}, ["-DCMAKE_C_COMPILER=musl-gcc"], "musl-gcc"),
     ({"CC": "musl-gcc", "CXX": "g++"}, [], "g++"),

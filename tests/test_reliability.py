@@ -3,14 +3,13 @@ ones): allocation failures stepped through the calls, traceback records and
 lazily made attributes, samples of them during the import, threads that
 call and fail at once, and the debug build's reference accounting that the
 leak checks rely on."""
-import glob
 import os
 import subprocess
 import sys
 
 import pytest
 
-from conftest import DEBUG, TREE
+from conftest import DEBUG, EXT_SUFFIX, TREE
 from reliability import nomem
 
 # Scenarios whose stepping one child process takes in full: the keyword-dict
@@ -101,8 +100,7 @@ def test_debug_modules_keep_the_reference_total(key):
     # accounting; built against the release configuration they would not,
     # and every object they release that the interpreter made would move
     # the total.
-    for pattern in ("tobrim/key/key.cpython-314*.so", "_runtime_test.cpython-314*.so"):
-        (so,) = glob.glob(str(TREE / pattern))
+    for so in (TREE / "tobrim/key" / ("key" + EXT_SUFFIX), TREE / ("_runtime_test" + EXT_SUFFIX)):
         undefined = subprocess.run(["nm", "-D", "--undefined-only", so], capture_output=True,
                                    text=True, check=True).stdout
         assert "_Py_DECREF_DecRefTotal" in undefined and "_Py_NegativeRefcount" in undefined

@@ -4,7 +4,8 @@ program and on calls they must reject, pyright's --verifytypes report, and
 stubtest comparing the stub with the module it describes.
 
 The tools come from scripts/bootstrap (pyright from npm in the cache, mypy
-in the private prefix). They run once, on the release build."""
+in the private prefix). They run in each version's release run, checking
+for that version with that interpreter's mypy."""
 import json
 import os
 import pathlib
@@ -15,13 +16,12 @@ import sys
 
 import pytest
 
-from conftest import DEBUG, TREE
+from conftest import TREE, VERSION, per_version
 
 HERE = pathlib.Path(__file__).parent
 USER_PROGRAM = HERE / "typecheck" / "user_program.py"
 
-pytestmark = pytest.mark.skipif(DEBUG or os.environ.get("TOBRIM_VARIANT", "release") != "release",
-                                reason="the type checkers run once, on the release build")
+pytestmark = per_version
 
 # Calls the stub must reject, each with what mypy (error codes) and pyright
 # (rules) report on its line; each also raises TypeError at run time.
@@ -89,7 +89,7 @@ def pyright_report(sources):
     pyright = pyright_path()
     (folder / "pyrightconfig.json").write_text(json.dumps({
         "typeCheckingMode": "strict",
-        "pythonVersion": "3.14",
+        "pythonVersion": VERSION,
         "pythonPlatform": "Linux",
     }))
     out = run_tool([pyright, "--outputjson", "--pythonpath", sys.executable,
@@ -112,7 +112,7 @@ def mypy_report(sources):
     folder, _ = sources
     mypy_available()
     # The package itself too: its own code must pass as strictly.
-    out = run_tool([sys.executable, "-m", "mypy", "--strict", "--python-version", "3.14",
+    out = run_tool([sys.executable, "-m", "mypy", "--strict", "--python-version", VERSION,
                     "--cache-dir", str(folder / ".mypy_cache"), "--no-pretty",
                     "--no-color-output", "--no-error-summary",
                     "user_program.py", "misuse.py", str(TREE / "tobrim/key")], cwd=folder)
