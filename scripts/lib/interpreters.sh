@@ -60,3 +60,17 @@ need_python() {
 
 # build_folder VERSION VARIANT: where scripts/build builds it.
 build_folder() { printf '%s\n' "$root/build/cp${1/./}-$2"; }
+
+# test_selection ARGS...: sets SELECTION, the pytest arguments for ARGS:
+# ARGS alone when one of them names tests (a file, a folder or a
+# file::test id), else the whole tests folder and ARGS (options).
+test_selection() {
+    local arg
+    SELECTION=("$root/tests" "$@")
+    for arg in "$@"; do
+        if [ "${arg#-}" = "$arg" ] && [ -e "${arg%%::*}" ]; then
+            SELECTION=("$@")
+            return 0
+        fi
+    done
+}
