@@ -12,6 +12,7 @@ from conftest import SANITIZED
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
+EVERY_PRESS = os.path.join(ROOT, "examples", "every_press.py")
 
 
 def readme_python_blocks():
@@ -21,8 +22,9 @@ def readme_python_blocks():
 
 def play(env, argv, title, keys):
     """Runs a program whose window has the given title, holds each group of
-    keys (xdotool names) for its time once the window has the focus, and
-    returns what the program printed after it ended by itself."""
+    keys (xdotool names) for its time once the window has the focus (a time
+    of None: taps them, each down and up at once), and returns what the
+    program printed after it ended by itself."""
     proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def xdotool(*args):
@@ -34,6 +36,10 @@ def play(env, argv, title, keys):
         xdotool("windowfocus", "--sync", window)
         time.sleep(0.3)
         for group, seconds in keys:
+            if seconds is None:
+                xdotool("key", *group)
+                time.sleep(0.3)
+                continue
             for k in group:
                 xdotool("keydown", k)
             time.sleep(seconds)
@@ -63,6 +69,15 @@ def test_readme_example(x_display, tmp_path):
     lines = out.splitlines()
     assert "jump" in lines and "walking left" in lines
     assert lines.index("jump") < lines.index("walking left"), out
+
+
+def test_every_press_is_queued(x_display):
+    # Six taps within a few frames, each far shorter than one: raylib's
+    # queue holds every press, and a tapped Escape ends the loop.
+    out = play(x_display, [sys.executable, "-u", EVERY_PRESS], "every press",
+               [(["space"] * 6, None), (["Escape"], None)])
+    queued = [line for line in out.splitlines() if line.startswith("queued")]
+    assert queued == ["queued 32"] * 6 + ["queued 256"], out
 
 
 def readme_frame_loop_command():
