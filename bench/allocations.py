@@ -1,7 +1,7 @@
 """Memory blocks each call leaves allocated, from sys.getallocatedblocks()
 before and after many calls of each form (the collector off).
 
-    PYTHONPATH=build/release/tree python3.14 bench/allocations.py [calls]
+    PYTHONPATH=build/cp314-release/tree python3.14 bench/allocations.py [calls]
 
 A call that frees all it allocates leaves 0 blocks per call.  The two
 bindings of the benchmark-only module are shown for scale and not judged.  Failing calls

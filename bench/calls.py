@@ -1,7 +1,7 @@
 """What one key query costs, next to the cheapest bindings of the same raylib
 query and to the other ways of calling it.
 
-    PYTHONPATH=build/release/tree python3.14 bench/calls.py [calls per round]
+    PYTHONPATH=build/cp314-release/tree python3.14 bench/calls.py [calls per round]
 
 Times every row in interleaved rounds (a slow moment of the machine then
 costs every row alike) and keeps each row's best round.  `net` subtracts the

@@ -2,9 +2,10 @@
 benchmark-only module are, raylib loaded as the module loaded it, and the
 callables every script measures.
 
-The built tree is $TOBRIM_TREE, else build/release/tree; the benchmark-only
-module (_bench_baseline: the METH_O baseline and the vectorcall floor) is
-built beside it, in build/<variant>/bench.
+The built tree is $TOBRIM_TREE, else the release build of the running
+interpreter's version (build/cp314-release/tree); the benchmark-only module
+(_bench_baseline: the METH_O baseline and the vectorcall floor) is built
+beside it, in build/cp<version>-release/bench.
 """
 import ctypes
 import os
@@ -12,7 +13,8 @@ import pathlib
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", ROOT / "build/release/tree")).resolve()
+TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
+    "cp%d%d-release" % sys.version_info[:2]) / "tree").resolve()
 EXT = TREE.parent / "bench"
 PATH = [str(TREE), str(EXT)]
 for _p in reversed(PATH):

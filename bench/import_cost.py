@@ -1,6 +1,6 @@
 """What `import tobrim.key.key` costs a fresh interpreter, from -X importtime.
 
-    PYTHONPATH=build/release/tree python3.14 bench/import_cost.py [runs]
+    PYTHONPATH=build/cp314-release/tree python3.14 bench/import_cost.py [runs]
 
 Each run is a new interpreter importing the module, once its finders for
 sys.path are set up; the figures are the fastest and the median run, in

@@ -1,7 +1,7 @@
 """Instructions per call under valgrind's callgrind: deterministic, unlike
 times.
 
-    PYTHONPATH=build/release/tree python3.14 bench/instructions.py [calls]
+    PYTHONPATH=build/cp314-release/tree python3.14 bench/instructions.py [calls]
 
 Each row runs a fresh interpreter under callgrind twice, with a loop of N
 and of 2N calls; the difference of the two totals divided by N is the cost

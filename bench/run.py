@@ -1,6 +1,6 @@
 """Every call-cost benchmark in one run, then the targets, met or missed.
 
-    PYTHONPATH=build/release/tree python3.14 bench/run.py
+    PYTHONPATH=build/cp314-release/tree python3.14 bench/run.py
 
 (scripts/bench sets up, builds and runs this.)  Sections: times per call
 and their ratios (calls.py), instructions per call under callgrind

@@ -10,16 +10,19 @@ import sysconfig
 
 import pytest
 
-TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents[1] / "build/release/tree")).resolve()
 DEBUG = hasattr(sys, "gettotalrefcount")
-# The build the suite runs on: release, debug, asan (the release
-# interpreter's sanitized build, run by scripts/sanitize) or musl.
-VARIANT = os.environ.get("TOBRIM_VARIANT", "debug" if DEBUG else "release")
-SANITIZED = VARIANT == "asan"
 VERSION = "%d.%d" % sys.version_info[:2]
 # The file-name suffix of this interpreter's extension modules, e.g.
 # ".cpython-314-x86_64-linux-gnu.so" (glibc) or "...-linux-musl.so" (musl).
 EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
+# The build the suite runs on: release, debug, asan (the release
+# interpreter's sanitized build, run by scripts/sanitize) or musl; and its
+# tree, by default the one scripts/build makes for this interpreter.
+VARIANT = os.environ.get("TOBRIM_VARIANT") or (
+    "musl" if "-linux-musl" in EXT_SUFFIX else "debug" if DEBUG else "release")
+SANITIZED = VARIANT == "asan"
+TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or pathlib.Path(__file__).parents[1] / "build" / (
+    "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
 # The test command runs the suite once per interpreter.  Tests that build or
 # check what a version's release interpreter makes run in each version's
 # release run; tests that only exercise the scripts run in one of them.
