@@ -25,12 +25,17 @@ def play(env, argv, title, keys):
     keys (xdotool names) for its time once the window has the focus (a time
     of None: taps them, each down and up at once), and returns what the
     program printed after it ended by itself."""
-    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-
-    def xdotool(*args):
-        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=True,
+    def xdotool(*args, check=True):
+        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=check,
                               timeout=20).stdout
 
+    # The window of an earlier run of the same program (the leak hunt runs
+    # each test again at once) may linger in the X server for a moment.
+    for _ in range(100):
+        if not xdotool("search", "--name", f"^{title}$", check=False).split():
+            break
+        time.sleep(0.1)
+    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         window = xdotool("search", "--sync", "--name", f"^{title}$").split()[0]
         xdotool("windowfocus", "--sync", window)
