@@ -45,5 +45,9 @@ if not TYPE_CHECKING:
         globals()["Key"] = Key
         return Key
 
+    # The module's attributes with Key, less these two hooks: pydoc takes
+    # its list of functions from dir(), and they are no part of the API.
     def __dir__():
-        return sorted({*globals(), "Key"})
+        return sorted({*globals(), "Key"} - {"__getattr__", "__dir__"})
+
+del TYPE_CHECKING
