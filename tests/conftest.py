@@ -7,9 +7,11 @@ import re
 import subprocess
 import sys
 import sysconfig
+import time
 
 import pytest
 
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE", pathlib.Path(__file__).parents[1] / "build/release/tree")).resolve()
 DEBUG = hasattr(sys, "gettotalrefcount")
 # The build the suite runs on: release, debug, asan (the release
@@ -167,3 +169,35 @@ def x_display():
         server.terminate()
         server.wait(10)
         server.stdout.close()
+
+
+def play(env, argv, title, keys):
+    """Runs a program whose window has the given title, holds each group of
+    keys (xdotool names) for its time once the window has the focus, and
+    returns what the program printed after it ended by itself (run from the
+    repository's top folder)."""
+    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def xdotool(*args):
+        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=True,
+                              timeout=20).stdout
+
+    try:
+        window = xdotool("search", "--sync", "--name", f"^{title}$").split()[0]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        for group, seconds in keys:
+            for k in group:
+                xdotool("keydown", k)
+            time.sleep(seconds)
+            for k in reversed(group):
+                xdotool("keyup", k)
+            time.sleep(0.3)
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            out, err = proc.communicate()
+            pytest.fail(f"{argv[-1]} did not end on Escape:\n{out}\n{err}")
+    assert proc.returncode == 0, out + err
+    return out

@@ -119,3 +119,14 @@ def test_traceback_shows_the_stub_line(installed, where):
         "TypeError: an integer is required",
     ], proc.stderr
 
+
+@per_version
+def test_key_grid_comes_with_the_package(installed):
+    env = {k: v for k, v in installed.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    usage = subprocess.run([installed.python, "-m", "tobrim.key", "--help"], capture_output=True, text=True,
+                           env=env, cwd=installed.elsewhere, timeout=120)
+    assert usage.returncode == 0 and usage.stdout.startswith("usage: python -m tobrim.key"), usage
+    run = subprocess.run([installed.python, "-m", "tobrim.key"], capture_output=True, text=True,
+                         env=env, cwd=installed.elsewhere, timeout=120)
+    assert (run.returncode, run.stdout, len(run.stderr.splitlines())) == (1, "", 1), run
+    assert "needs a display" in run.stderr

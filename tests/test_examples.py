@@ -2,13 +2,9 @@
 into their window."""
 import os
 import re
-import subprocess
 import sys
-import time
 
-import pytest
-
-from conftest import SANITIZED
+from conftest import SANITIZED, play
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
@@ -17,37 +13,6 @@ FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
 def readme_python_blocks():
     with open(os.path.join(ROOT, "README.md")) as f:
         return re.findall(r"^```python\n(.*?)^```$", f.read(), re.M | re.S)
-
-
-def play(env, argv, title, keys):
-    """Runs a program whose window has the given title, holds each group of
-    keys (xdotool names) for its time once the window has the focus, and
-    returns what the program printed after it ended by itself."""
-    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-
-    def xdotool(*args):
-        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=True,
-                              timeout=20).stdout
-
-    try:
-        window = xdotool("search", "--sync", "--name", f"^{title}$").split()[0]
-        xdotool("windowfocus", "--sync", window)
-        time.sleep(0.3)
-        for group, seconds in keys:
-            for k in group:
-                xdotool("keydown", k)
-            time.sleep(seconds)
-            for k in reversed(group):
-                xdotool("keyup", k)
-            time.sleep(0.3)
-        out, err = proc.communicate(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            out, err = proc.communicate()
-            pytest.fail(f"{argv[-1]} did not end on Escape:\n{out}\n{err}")
-    assert proc.returncode == 0, out + err
-    return out
 
 
 def test_readme_shows_the_frame_loop():

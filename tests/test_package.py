@@ -91,7 +91,8 @@ def test_import_leaves_the_enum_module_until_key_is_used(run_python):
     proc = run_python(textwrap.dedent("""
         import sys
         import tobrim.key
-        print("tobrim.key.key" in sys.modules, "enum" in sys.modules, "ctypes" in sys.modules)
+        print("tobrim.key.key" in sys.modules, "enum" in sys.modules, "ctypes" in sys.modules,
+              "tobrim.key._demo" in sys.modules)
         from tobrim.key import Key
         print("enum" in sys.modules, "ctypes" in sys.modules)
         ns = {}
@@ -100,7 +101,7 @@ def test_import_leaves_the_enum_module_until_key_is_used(run_python):
         print(ns["Key"].A + 0, ns["Key"] is Key, ns["pressed"] is sys.modules["tobrim.key.key"].pressed)
     """))
     assert proc.stdout.splitlines() == [
-        "True False False", "True False",
+        "True False False False", "True False",
         "['Key', 'down', 'pressed', 'pressed_repeat', 'raylib_path', 'released', 'up']",
         "65 True True"]
 
@@ -110,7 +111,8 @@ API = sorted([*QUERIES, "Key", "raylib_path"])
 
 def test_public_names_are_the_api_and_the_submodule(run_python):
     # What dir() and the module's dictionary show as each part of the
-    # package comes into use: Key made, raylib_path's module loaded.
+    # package comes into use: Key made, raylib_path's module loaded, the
+    # key grid's module imported.
     proc = run_python(textwrap.dedent("""
         import tobrim.key
         def public(names):
@@ -121,6 +123,7 @@ def test_public_names_are_the_api_and_the_submodule(run_python):
         tobrim.key.Key
         show()
         tobrim.key.raylib_path()
+        import tobrim.key._demo
         show()
     """))
     made = " ".join(sorted([*API, "key"]))

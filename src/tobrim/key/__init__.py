@@ -4,6 +4,7 @@
 key code (a ``Key`` member or raylib's number for it) and answer True or
 False for the current frame.  ``raylib_path()`` names the raylib file they
 read: open the window through that file, so that the queries see its keys.
+``python -m tobrim.key`` shows them live in a window.
 """
 import linecache as _linecache
 
