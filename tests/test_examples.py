@@ -4,7 +4,7 @@ import os
 import re
 import sys
 
-from conftest import SANITIZED, play
+from conftest import SANITIZED, play, window_pixels
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
@@ -20,14 +20,32 @@ def test_readme_shows_the_frame_loop():
         assert f.read() in readme_python_blocks()
 
 
+# The README example's colours: the window's background and its text.
+BACKGROUND, TEXT = (30, 32, 40), (240, 240, 240)
+
+
 def test_readme_example(x_display, tmp_path):
     program = tmp_path / "readme_example.py"
     program.write_text(readme_python_blocks()[0])
+    shown = {}
+
+    def look(window, group):
+        if "Escape" not in group:
+            shown[" ".join(group)] = window_pixels(x_display, window)
+
     out = play(x_display, [sys.executable, "-u", str(program)], "keys",
-               [(["space"], 0.3), (["a"], 0.3), (["Escape"], 0.2)])
+               [([], 0.3), (["space"], 0.3), (["a"], 0.3), (["Escape"], 0.2)], look)
     lines = out.splitlines()
     assert "jump" in lines and "walking left" in lines
     assert lines.index("jump") < lines.index("walking left"), out
+    # The window is cleared and shows a line of text, which changes with the
+    # keys held (their names).
+    texts = {}
+    for held, rows in shown.items():
+        colours = {c for row in rows for c in row}
+        assert colours == {BACKGROUND, TEXT}, (held, sorted(colours)[:10])
+        texts[held] = [tuple(c == TEXT for c in row) for row in rows if TEXT in row]
+    assert all(texts.values()) and len({tuple(t) for t in texts.values()}) == len(texts), texts.keys()
 
 
 def readme_frame_loop_command():
