@@ -125,7 +125,7 @@ def test_uncaught_failure_shows_the_stub_line(run_python, tmp_path, where, shown
     cwd = {"elsewhere": tmp_path, "checkout": ROOT, "other file": tmp_path}[where]
     if where == "other file":
         decoy = tmp_path / "src/tobrim/key/key.pyi"
-        decoy.parent.mkdir(parents=True)
+        decoy.parent.mkdir(parents=True, exist_ok=True)
         decoy.write_text("".join(f"line {n} of a file of the same relative name\n" for n in range(1, 30)))
     proc = run_python("import tobrim.key\ntobrim.key.released('x')\n", check=False, cwd=cwd)
     lines = proc.stderr.splitlines()
