@@ -212,7 +212,8 @@ def play(env, argv, title, keys, look=None):
     at the end of each group's time, while its keys are still held."""
     proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
-        window = xdotool(env, "search", "--sync", "--name", f"^{title}$").split()[0]
+        # A window is found once it has its name; focus needs it mapped too.
+        window = xdotool(env, "search", "--sync", "--onlyvisible", "--name", f"^{title}$").split()[0]
         xdotool(env, "windowfocus", "--sync", window)
         time.sleep(0.3)
         for group, seconds in keys:

@@ -182,7 +182,7 @@ def scripted(rl: ctypes.CDLL, out: pathlib.Path) -> int:
     held: list[Key] = []
     states = every_key()
     draw(rl, states, frame, held)
-    window = xdotool("search", "--sync", "--name", f"^{TITLE}$").split()[0]
+    window = xdotool("search", "--sync", "--onlyvisible", "--name", f"^{TITLE}$").split()[0]
     xdotool("windowfocus", "--sync", window)
     actions = {f: (a, k) for f, a, k in SCRIPT}
     shot: tuple[int, str] | None = None
