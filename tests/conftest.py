@@ -4,12 +4,15 @@ import ctypes
 import os
 import pathlib
 import re
+import struct
 import subprocess
 import sys
 import sysconfig
+import time
 
 import pytest
 
+ROOT = pathlib.Path(__file__).resolve().parents[1]
 DEBUG = hasattr(sys, "gettotalrefcount")
 VERSION = "%d.%d" % sys.version_info[:2]
 # The file-name suffix of this interpreter's extension modules, e.g.
@@ -21,7 +24,7 @@ EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 VARIANT = os.environ.get("TOBRIM_VARIANT") or (
     "musl" if "-linux-musl" in EXT_SUFFIX else "debug" if DEBUG else "release")
 SANITIZED = VARIANT == "asan"
-TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or pathlib.Path(__file__).parents[1] / "build" / (
+TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
     "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
 # The test command runs the suite once per interpreter.  Tests that build or
 # check what a version's release interpreter makes run in each version's
@@ -142,21 +145,29 @@ def run_python(tmp_path):
     return run
 
 
+class XEnvironment(dict):
+    """The environment for a program on the private X server, and the file
+    in which Xvfb keeps its screen (an XWD image, mapped in memory)."""
+
+    framebuffer: pathlib.Path
+
+
 @pytest.fixture(scope="session")
-def x_display():
+def x_display(tmp_path_factory):
     """A private X server (Xvfb) that xdotool can drive: the environment in
     which to run a window, with the built tree on the path."""
     import shutil
-    import subprocess
-    import time
 
     if not (shutil.which("Xvfb") and shutil.which("xdotool")):
         pytest.skip("needs Xvfb and xdotool")
+    screen = tmp_path_factory.mktemp("xvfb")
     # Xvfb picks a free display itself and writes its number to us.
-    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"],
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                               "-fbdir", str(screen)],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     try:
-        env = dict(os.environ, DISPLAY=":" + server.stdout.readline().strip(), PYTHONPATH=str(TREE))
+        env = XEnvironment(os.environ, DISPLAY=":" + server.stdout.readline().strip(), PYTHONPATH=str(TREE))
+        env.framebuffer = screen / "Xvfb_screen0"
         if SANITIZED:
             # The GL driver behind the window leaks at exit and is unloaded by
             # then; its reports would say nothing about the module.
@@ -170,3 +181,69 @@ def x_display():
         server.terminate()
         server.wait(10)
         server.stdout.close()
+
+
+def xdotool(env, *args, check=True):
+    return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=check,
+                          timeout=20).stdout
+
+
+def window_pixels(env, window):
+    """A window's pixels as the X server shows them, row by row, each an
+    (r, g, b) tuple: read from Xvfb's screen, an XWD file of a 24-bit
+    TrueColor screen with 32 bits a pixel, least significant byte first."""
+    geometry = dict(line.split("=") for line in xdotool(env, "getwindowgeometry", "--shell", window).split())
+    x, y, width, height = (int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+    data = env.framebuffer.read_bytes()
+    header = struct.unpack(">25I", data[:100])
+    header_size, depth, bits, line_bytes, colours = header[0], header[3], header[11], header[12], header[19]
+    assert (depth, bits, header[7]) == (24, 32, 0), "not the screen Xvfb was asked for"
+    start = header_size + colours * 12
+    rows = []
+    for row in range(y, y + height):
+        at = start + row * line_bytes + x * 4
+        line = data[at:at + width * 4]
+        rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, len(line), 4)])
+    return rows
+
+
+def play(env, argv, title, keys, look=None):
+    """Runs a program whose window has the given title, holds each group of
+    keys (xdotool names) for its time once the window has the focus (a time
+    of None: taps them, each down and up at once), and returns what the
+    program printed after it ended by itself (run from the repository's top
+    folder).  `look(window, group)`, if given, is called at the end of each
+    held group's time, while its keys are still held."""
+    # The window of an earlier run of the same program (the leak hunt runs
+    # each test again at once) may linger in the X server for a moment.
+    for _ in range(100):
+        if not xdotool(env, "search", "--onlyvisible", "--name", f"^{title}$", check=False).split():
+            break
+        time.sleep(0.1)
+    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        # A window is found once it has its name; focus needs it mapped too.
+        window = xdotool(env, "search", "--sync", "--onlyvisible", "--name", f"^{title}$").split()[0]
+        xdotool(env, "windowfocus", "--sync", window)
+        time.sleep(0.3)
+        for group, seconds in keys:
+            if seconds is None:
+                xdotool(env, "key", *group)
+                time.sleep(0.3)
+                continue
+            for k in group:
+                xdotool(env, "keydown", k)
+            time.sleep(seconds)
+            if look is not None:
+                look(window, group)
+            for k in reversed(group):
+                xdotool(env, "keyup", k)
+            time.sleep(0.3)
+        out, err = proc.communicate(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            out, err = proc.communicate()
+            pytest.fail(f"{argv[-1]} did not end on Escape:\n{out}\n{err}")
+    assert proc.returncode == 0, out + err
+    return out

@@ -50,8 +50,22 @@ def test_uses_no_cxx_runtime_or_glibc_only_entries(so):
     assert not [s for s in undefined if re.fullmatch(r"__\w+_chk", s.split("@")[0])]
 
 
-@per_version
-def test_pip_install_into_a_fresh_venv(tmp_path):
+class Installed:
+    """The package as pip installed it into a fresh virtual environment,
+    from a copy of the source tree, and a folder with nothing of it."""
+
+    def __init__(self, venv, src, elsewhere, env):
+        self.venv, self.src, self.elsewhere, self.env = venv, src, elsewhere, env
+        self.python = str(venv / "bin/python")
+
+    def run(self, *args, cwd=None, check=True):
+        return subprocess.run([self.python, *args], capture_output=True, text=True, env=self.env,
+                              cwd=cwd or self.elsewhere, check=check, timeout=120, stdin=subprocess.DEVNULL)
+
+
+@pytest.fixture(scope="module")
+def installed(tmp_path_factory):
+    tmp_path = tmp_path_factory.mktemp("install")
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", "--without-pip",
                     str(venv)], check=True)
@@ -64,9 +78,14 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert proc.returncode == 0, proc.stdout + proc.stderr
     elsewhere = tmp_path / "elsewhere"
     elsewhere.mkdir()
-    out = subprocess.run([python, "-c", "import tobrim.key.key as k, tobrim.key as p; "
-                          "print(k.pressed(65), k.__file__, p.raylib_path(), p.pressed(p.Key.A))"],
-                         capture_output=True, text=True, env=env, cwd=elsewhere, check=True).stdout
+    return Installed(venv, src, elsewhere, env)
+
+
+@per_version
+def test_pip_install_into_a_fresh_venv(installed):
+    venv = installed.venv
+    out = installed.run("-c", "import tobrim.key.key as k, tobrim.key as p; "
+                        "print(k.pressed(65), k.__file__, p.raylib_path(), p.pressed(p.Key.A))").stdout
     answer, path, raylib, package_answer = out.split()
     assert answer == package_answer == "False"
     site = os.path.dirname(os.path.dirname(os.path.dirname(path)))
@@ -77,3 +96,37 @@ def test_pip_install_into_a_fresh_venv(tmp_path):
     assert os.path.exists(os.path.join(site, "tobrim", "key", "py.typed"))
     # The test-only and benchmark-only modules stay in the build tree.
     assert not glob.glob(os.path.join(site, "_runtime_test*")) + glob.glob(os.path.join(site, "_bench_*"))
+
+
+GAME = "import tobrim.key\n\nif tobrim.key.pressed('space'):\n    print('jump')\n"
+
+
+# A user's program that passes a bad key, run from a folder with nothing of
+# the package and from the top of the source tree it was installed from:
+# under the query's entry, its line of the stub, as the checkout shows it.
+@per_version
+@pytest.mark.parametrize("where", ["elsewhere", "source tree"])
+def test_traceback_shows_the_stub_line(installed, where):
+    cwd = installed.elsewhere if where == "elsewhere" else installed.src
+    game = installed.elsewhere / "game.py"
+    game.write_text(GAME)
+    proc = installed.run(str(game), cwd=cwd, check=False)
+    assert proc.stderr.splitlines()[-5:] == [
+        "    if tobrim.key.pressed('space'):",
+        "       ~~~~~~~~~~~~~~~~~~^^^^^^^^^",
+        '  File "src/tobrim/key/key.pyi", line 9, in tobrim.key.key.pressed',
+        "    def pressed(key: int) -> bool:",
+        "TypeError: an integer is required",
+    ], proc.stderr
+
+
+@per_version
+def test_key_grid_comes_with_the_package(installed):
+    env = {k: v for k, v in installed.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    usage = subprocess.run([installed.python, "-m", "tobrim.key", "--help"], capture_output=True, text=True,
+                           env=env, cwd=installed.elsewhere, timeout=120)
+    assert usage.returncode == 0 and usage.stdout.startswith("usage: python -m tobrim.key"), usage
+    run = subprocess.run([installed.python, "-m", "tobrim.key"], capture_output=True, text=True,
+                         env=env, cwd=installed.elsewhere, timeout=120)
+    assert (run.returncode, run.stdout, len(run.stderr.splitlines())) == (1, "", 1), run
+    assert "needs a display" in run.stderr

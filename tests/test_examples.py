@@ -2,13 +2,9 @@
 into their window."""
 import os
 import re
-import subprocess
 import sys
-import time
 
-import pytest
-
-from conftest import SANITIZED
+from conftest import SANITIZED, play, window_pixels
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FRAME_LOOP = os.path.join(ROOT, "examples", "frame_loop.py")
@@ -20,60 +16,37 @@ def readme_python_blocks():
         return re.findall(r"^```python\n(.*?)^```$", f.read(), re.M | re.S)
 
 
-def play(env, argv, title, keys):
-    """Runs a program whose window has the given title, holds each group of
-    keys (xdotool names) for its time once the window has the focus (a time
-    of None: taps them, each down and up at once), and returns what the
-    program printed after it ended by itself."""
-    def xdotool(*args, check=True):
-        return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, check=check,
-                              timeout=20).stdout
-
-    # The window of an earlier run of the same program (the leak hunt runs
-    # each test again at once) may linger in the X server for a moment.
-    for _ in range(100):
-        if not xdotool("search", "--name", f"^{title}$", check=False).split():
-            break
-        time.sleep(0.1)
-    proc = subprocess.Popen(argv, env=env, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        window = xdotool("search", "--sync", "--name", f"^{title}$").split()[0]
-        xdotool("windowfocus", "--sync", window)
-        time.sleep(0.3)
-        for group, seconds in keys:
-            if seconds is None:
-                xdotool("key", *group)
-                time.sleep(0.3)
-                continue
-            for k in group:
-                xdotool("keydown", k)
-            time.sleep(seconds)
-            for k in reversed(group):
-                xdotool("keyup", k)
-            time.sleep(0.3)
-        out, err = proc.communicate(timeout=30)
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-            out, err = proc.communicate()
-            pytest.fail(f"{argv[-1]} did not end on Escape:\n{out}\n{err}")
-    assert proc.returncode == 0, out + err
-    return out
-
-
 def test_readme_shows_the_frame_loop():
     with open(FRAME_LOOP) as f:
         assert f.read() in readme_python_blocks()
 
 
+# The README example's colours: the window's background and its text.
+BACKGROUND, TEXT = (30, 32, 40), (240, 240, 240)
+
+
 def test_readme_example(x_display, tmp_path):
     program = tmp_path / "readme_example.py"
     program.write_text(readme_python_blocks()[0])
+    shown = {}
+
+    def look(window, group):
+        if "Escape" not in group:
+            shown[" ".join(group)] = window_pixels(x_display, window)
+
     out = play(x_display, [sys.executable, "-u", str(program)], "keys",
-               [(["space"], 0.3), (["a"], 0.3), (["Escape"], 0.2)])
+               [([], 0.3), (["space"], 0.3), (["a"], 0.3), (["Escape"], 0.2)], look)
     lines = out.splitlines()
     assert "jump" in lines and "walking left" in lines
     assert lines.index("jump") < lines.index("walking left"), out
+    # The window is cleared and shows a line of text, which changes with the
+    # keys held (their names).
+    texts = {}
+    for held, rows in shown.items():
+        colours = {c for row in rows for c in row}
+        assert colours == {BACKGROUND, TEXT}, (held, sorted(colours)[:10])
+        texts[held] = [tuple(c == TEXT for c in row) for row in rows if TEXT in row]
+    assert all(texts.values()) and len({tuple(t) for t in texts.values()}) == len(texts), texts.keys()
 
 
 def test_every_press_is_queued(x_display):

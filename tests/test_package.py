@@ -1,7 +1,9 @@
 """The package around the module: Key against the raylib.h the build used,
-the re-exported queries, and what importing the package loads."""
+the re-exported queries, the names it shows (dir(), help()) and what
+importing the package loads."""
 import os
 import pickle
+import pydoc
 import re
 import textwrap
 
@@ -89,7 +91,8 @@ def test_import_leaves_the_enum_module_until_key_is_used(run_python):
     proc = run_python(textwrap.dedent("""
         import sys
         import tobrim.key
-        print("tobrim.key.key" in sys.modules, "enum" in sys.modules, "ctypes" in sys.modules)
+        print("tobrim.key.key" in sys.modules, "enum" in sys.modules, "ctypes" in sys.modules,
+              "tobrim.key._demo" in sys.modules)
         from tobrim.key import Key
         print("enum" in sys.modules, "ctypes" in sys.modules)
         ns = {}
@@ -98,6 +101,55 @@ def test_import_leaves_the_enum_module_until_key_is_used(run_python):
         print(ns["Key"].A + 0, ns["Key"] is Key, ns["pressed"] is sys.modules["tobrim.key.key"].pressed)
     """))
     assert proc.stdout.splitlines() == [
-        "True False False", "True False",
+        "True False False False", "True False",
         "['Key', 'down', 'pressed', 'pressed_repeat', 'raylib_path', 'released', 'up']",
         "65 True True"]
+
+
+API = sorted([*QUERIES, "Key", "raylib_path"])
+
+
+def test_public_names_are_the_api_and_the_submodule(run_python):
+    # What dir() and the module's dictionary show as each part of the
+    # package comes into use: Key made, raylib_path's module loaded, the
+    # key grid's module imported.
+    proc = run_python(textwrap.dedent("""
+        import tobrim.key
+        def public(names):
+            return " ".join(sorted(n for n in names if not n.startswith("_")))
+        def show():
+            print(public(dir(tobrim.key)), "|", public(vars(tobrim.key)))
+        show()
+        tobrim.key.Key
+        show()
+        tobrim.key.raylib_path()
+        import tobrim.key._demo
+        show()
+    """))
+    made = " ".join(sorted([*API, "key"]))
+    before = " ".join(sorted([*QUERIES, "raylib_path", "key"]))
+    assert proc.stdout.splitlines() == [f"{made} | {before}", f"{made} | {made}", f"{made} | {made}"]
+
+
+def help_sections(text):
+    """The names under each heading of pydoc's text for a module."""
+    sections, heading = {}, None
+    for line in text.splitlines():
+        if re.fullmatch(r"[A-Z][A-Z ]+", line):
+            heading = sections.setdefault(line, [])
+        elif heading is not None:
+            m = re.match(r"    (?:class )?(\w+)[(= ]|    (\w+)$", line)
+            if m:
+                heading.append(m.group(1) or m.group(2))
+    return sections
+
+
+def test_help_lists_the_api():
+    text = pydoc.render_doc(tobrim.key, renderer=pydoc.plaintext)
+    sections = help_sections(text)
+    assert {h: sections[h] for h in ("FUNCTIONS", "CLASSES", "DATA")} == {
+        "FUNCTIONS": sorted(n for n in API if n != "Key"),
+        "CLASSES": ["Key"],
+        "DATA": ["__all__"],
+    }, text
+    assert "TYPE_CHECKING" not in text, text

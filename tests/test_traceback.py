@@ -7,6 +7,7 @@ import traceback
 import pytest
 
 import _runtime_test as rt
+from conftest import ROOT
 
 
 def newest(exc):
@@ -104,3 +105,52 @@ def test_init_failure_records_the_stage_line(run_python):
     """))
     assert proc.stdout.strip() == ("Shared Cython type _common_types_metatype is not a type object|"
                                    "init tobrim.key.key|1|src/tobrim/key/key.pyi")
+
+
+# Where a fresh interpreter runs from, and the line shown under the entry of
+# a failing query (released: line 12 of the stub).  linecache reads a file of
+# the code objects' relative name where there is one: the stub itself at the
+# top of a checkout, or whatever else lies there.  Elsewhere the package's
+# entry gives the stub beside the module.
+RELEASED = "def released(key: int) -> bool:"
+SHOWN_LINES = [
+    ("elsewhere", RELEASED),
+    ("checkout", RELEASED),
+    ("other file", "line 12 of a file of the same relative name"),
+]
+
+
+@pytest.mark.parametrize("where, shown", SHOWN_LINES)
+def test_uncaught_failure_shows_the_stub_line(run_python, tmp_path, where, shown):
+    cwd = {"elsewhere": tmp_path, "checkout": ROOT, "other file": tmp_path}[where]
+    if where == "other file":
+        decoy = tmp_path / "src/tobrim/key/key.pyi"
+        decoy.parent.mkdir(parents=True, exist_ok=True)
+        decoy.write_text("".join(f"line {n} of a file of the same relative name\n" for n in range(1, 30)))
+    proc = run_python("import tobrim.key\ntobrim.key.released('x')\n", check=False, cwd=cwd)
+    lines = proc.stderr.splitlines()
+    entry = lines.index('  File "src/tobrim/key/key.pyi", line 12, in tobrim.key.key.released')
+    assert lines[entry + 1:] == [f"    {shown}", "TypeError: an integer is required"], proc.stderr
+
+
+def test_stub_is_read_when_a_line_is_wanted_and_once(run_python):
+    proc = run_python(textwrap.dedent("""
+        import sys, traceback
+        opened = []
+        sys.addaudithook(lambda event, args: event == "open" and opened.append(str(args[0])))
+        def stub_reads():
+            return sum(path.endswith("key.pyi") for path in opened)
+        import tobrim.key
+        print(stub_reads())
+        for query in (tobrim.key.pressed, tobrim.key.up, tobrim.key.pressed):
+            try:
+                query(None)
+            except TypeError as e:
+                print(traceback.format_exception(e)[-2].splitlines()[-1].strip(), stub_reads())
+    """))
+    assert proc.stdout.splitlines() == [
+        "0",
+        "def pressed(key: int) -> bool: 1",
+        "def up(key: int) -> bool: 1",
+        "def pressed(key: int) -> bool: 1",
+    ]
