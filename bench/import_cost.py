@@ -9,10 +9,12 @@ share (loading the shared object and its execute step), `cumulative` adds
 what it imports (its package, zlib).  The baseline module's import is shown
 for scale: loading a shared object that needs raylib and runs nothing.
 """
+import os
 import re
 import statistics
 import subprocess
 import sys
+import tempfile
 
 import common
 
@@ -24,9 +26,16 @@ def import_times(module):
     # The first import from sys.path sets up a finder for each of its
     # folders (most of a millisecond), which would fall to whichever module
     # comes first: a search for a missing name pays it beforehand.
+    # And the program is a file, as a game is: `-c` would import linecache
+    # first (it keeps the command's text for tracebacks), hiding what an
+    # import of linecache costs.
     warm = "import importlib.util; importlib.util.find_spec('_tobrim_bench_no_such_module')"
-    proc = subprocess.run([sys.executable, "-X", "importtime", "-c", f"{warm}; import {module}"],
-                          capture_output=True, text=True, env=common.child_env(), check=True)
+    with tempfile.TemporaryDirectory() as folder:
+        program = os.path.join(folder, "program.py")
+        with open(program, "w") as f:
+            f.write(f"{warm}\nimport {module}\n")
+        proc = subprocess.run([sys.executable, "-X", "importtime", program],
+                              capture_output=True, text=True, env=common.child_env(), check=True)
     times = {}
     for line in proc.stderr.splitlines():
         m = LINE.match(line)

@@ -6,40 +6,28 @@ False for the current frame.  ``raylib_path()`` names the raylib file they
 read: open the window through that file, so that the queries see its keys.
 ``python -m tobrim.key`` shows them live in a window.
 """
-import linecache as _linecache
-
 from ._version import __version__ as __version__
+from . import key
+from .key import down, pressed, pressed_repeat, released, up
 
 
-class _Stub:
-    """The typing stub beside the module, as linecache's source of its lines.
+def _stub_source(name: str) -> str:
+    """The typing stub beside the module: the source its code objects name.
 
-    The module's code objects name their file as it lies in the source tree,
+    They name their file as it lies in the source tree,
     ``src/tobrim/key/key.pyi``, so that a traceback through a query shows
     the stub's line for it.  linecache reads a file of that relative name
     when there is one (from the top of a checkout, where it is the stub the
     build was made from); elsewhere, as for an installed package, it asks
-    this lazy entry, which reads the stub only when a line is wanted.  It
-    stands as both the module's spec and its loader, which is what linecache
-    looks for in the module globals it is given.
+    the loader of the module whose globals the failing frame has, the
+    extension module's, for its source: this, when a line is first wanted.
     """
-
-    def __init__(self, name: str, path: str) -> None:
-        self.name = name
-        self.loader = self
-        self.path = path
-
-    def get_source(self, name: str) -> str:
-        with open(self.path, encoding="utf-8", errors="replace") as f:
-            return f.read()
+    with open(__path__[0] + "/key.pyi", encoding="utf-8", errors="replace") as f:
+        return f.read()
 
 
-# Before the module's import, so that a failure of its initialisation has
-# its line too.
-_linecache.lazycache("src/tobrim/key/key.pyi", {
-    "__name__": "tobrim.key.key", "__spec__": _Stub("tobrim.key.key", __path__[0] + "/key.pyi")})
-
-from .key import down, pressed, pressed_repeat, released, up  # noqa: E402
+if key.__spec__ is not None and key.__spec__.loader is not None:
+    setattr(key.__spec__.loader, "get_source", _stub_source)
 
 # Key is made on first use (``__getattr__``): the enum module alone costs a
 # fresh interpreter several times the extension module's own import.  Type
