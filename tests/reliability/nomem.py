@@ -62,6 +62,11 @@ class Scenario:
 
 
 def _key():
+    # The package first, as a program imports it.  When a step failed in
+    # the package's own code after the module's import, the module stays in
+    # sys.modules and the package does not, and `import tobrim.key.key`
+    # alone then fails (as for any package) until the package is imported.
+    import tobrim.key  # noqa: F401
     import tobrim.key.key as key
     return key
 
