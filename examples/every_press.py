@@ -13,7 +13,7 @@ rl.WindowShouldClose.restype = ctypes.c_bool
 rl.SetTraceLogLevel(4)  # raylib's log: warnings and errors only
 rl.InitWindow(400, 200, b"every press")
 rl.SetTargetFPS(60)
-rl.SetExitKey(Key.NULL)  # Escape is taken from the queue (raylib would ask IsKeyPressed)
+rl.SetExitKey(Key.NULL)  # Escape is the loop's own key here, taken from the queue
 
 running = True
 while running and not rl.WindowShouldClose():
