@@ -188,10 +188,9 @@ deb_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo none; }
 # answers glibc's, and CPython's configure then names the platform wrongly)
 # and adds the kernel headers.  The X11 headers are a folder of their own,
 # for raylib only: /usr/include itself would bring glibc's headers.
-musl_toolchain_want() {
-    printf 'recipe=%s musl=%s linux=%s x11=%s gl=%s\n' "$MUSL_RECIPE" "$(deb_version musl-dev)" \
-        "$(deb_version linux-libc-dev)" "$(deb_version libx11-dev)" "$(deb_version libgl-dev)"
-}
+# Its stamp names musl's version: the parts are rebuilt for another musl,
+# not for the headers' updates (they declare the same interfaces).
+musl_toolchain_want() { printf 'recipe=%s musl=%s\n' "$MUSL_RECIPE" "$(deb_version musl-dev)"; }
 build_musl_toolchain() {
     local dest=$1 d
     mkdir -p "$dest/bin" "$dest/include" "$dest/x11"
@@ -248,8 +247,8 @@ build_musl_python() {
     # pkg-config sees the prefix alone: glibc's .pc files would bring in
     # libraries (liblzma, ...) whose headers musl's compiler cannot see.
     (cd "$src" && run env PKG_CONFIG_LIBDIR="$MUSL_ZLIB/lib/pkgconfig:$MUSL_FFI/lib/pkgconfig" \
-        PKG_CONFIG_PATH= ./configure --prefix="$MUSL_PY" --enable-shared --with-ensurepip=install --without-system-libmpdec \
-        CC="$MUSL_CC" CXX="$MUSL_CC" \
+        PKG_CONFIG_PATH= ./configure --prefix="$MUSL_PY" --enable-shared --with-ensurepip=install \
+        --without-system-libmpdec CC="$MUSL_CC" CXX="$MUSL_CC" \
         LDFLAGS="-Wl,-rpath,$MUSL_PY/lib:$MUSL_ZLIB/lib:$MUSL_FFI/lib" "${off[@]}" \
         && run make -j2 && run make install DESTDIR="$WORK/dest")
     [ -x "$dest/bin/python3.14" ] || die "python3.14 was not installed"
