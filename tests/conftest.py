@@ -18,14 +18,22 @@ VERSION = "%d.%d" % sys.version_info[:2]
 # The file-name suffix of this interpreter's extension modules, e.g.
 # ".cpython-314-x86_64-linux-gnu.so" (glibc) or "...-linux-musl.so" (musl).
 EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
+# The C library the interpreter runs on, as its extension suffix names it.
+LIBC = "musl" if "-linux-musl" in EXT_SUFFIX else "glibc"
 # The build the suite runs on: release, debug, asan (the release
 # interpreter's sanitized build, run by scripts/sanitize) or musl; and its
 # tree, by default the one scripts/build makes for this interpreter.
 VARIANT = os.environ.get("TOBRIM_VARIANT") or (
-    "musl" if "-linux-musl" in EXT_SUFFIX else "debug" if DEBUG else "release")
+    "musl" if LIBC == "musl" else "debug" if DEBUG else "release")
 SANITIZED = VARIANT == "asan"
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
     "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
+# The raylib install prefix that builds for this interpreter take: the musl
+# build of raylib for a musl interpreter (scripts/bootstrap names both).
+RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR" if LIBC == "musl" else "TOBRIM_RAYLIB_DIR", "")
+# What a build of the user's for this interpreter sets: on this glibc
+# machine, musl's compiler driver beside glibc's gcc, as the README says.
+BUILD_ENV = {"CC": "musl-gcc"} if LIBC == "musl" else {}
 # The test command runs the suite once per interpreter.  Tests that build or
 # check what a version's release interpreter makes run in each version's
 # release run; tests that only exercise the scripts run in one of them.
@@ -33,6 +41,10 @@ RELEASE_RUN = VARIANT == "release"
 FIRST_RUN = RELEASE_RUN and VERSION == os.environ.get("TOBRIM_DEFAULT_VERSION", "3.14")
 once = pytest.mark.skipif(not FIRST_RUN, reason="runs once, in the CPython 3.14 release run")
 per_version = pytest.mark.skipif(not RELEASE_RUN, reason="runs in each version's release run")
+# Tests that build for the interpreter: each version's release run and the
+# musl run.
+per_version_and_musl = pytest.mark.skipif(not (RELEASE_RUN or VARIANT == "musl"),
+                                          reason="runs in each version's release run and the musl run")
 
 
 def interpreter_files():
@@ -145,6 +157,21 @@ def run_python(tmp_path):
     return run
 
 
+def window_libraries_missing():
+    """On musl, the X11 and GL libraries that GLFW loads when a window opens
+    and that this interpreter's loader cannot find (glibc's builds are no
+    use to it)."""
+    if LIBC != "musl":
+        return []
+    missing = []
+    for name in ("libX11.so.6", "libGL.so.1"):
+        try:
+            ctypes.CDLL(name)
+        except OSError:
+            missing.append(name.split(".so")[0])
+    return missing
+
+
 class XEnvironment(dict):
     """The environment for a program on the private X server, and the file
     in which Xvfb keeps its screen (an XWD image, mapped in memory)."""
@@ -158,6 +185,9 @@ def x_display(tmp_path_factory):
     which to run a window, with the built tree on the path."""
     import shutil
 
+    missing = window_libraries_missing()
+    if missing:
+        pytest.skip(f"no musl build of {' and '.join(missing)} here: a window cannot open")
     if not (shutil.which("Xvfb") and shutil.which("xdotool")):
         pytest.skip("needs Xvfb and xdotool")
     screen = tmp_path_factory.mktemp("xvfb")

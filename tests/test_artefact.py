@@ -9,7 +9,8 @@ import sys
 
 import pytest
 
-from conftest import EXT_SUFFIX, SANITIZED, TREE, bundled_raylib, c_library, needed, per_version
+from conftest import (BUILD_ENV, EXT_SUFFIX, RAYLIB_DIR, SANITIZED, TREE, bundled_raylib, c_library,
+                      needed, per_version_and_musl)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -72,7 +73,12 @@ def installed(tmp_path_factory):
     python = str(venv / "bin/python")
     src = tmp_path / "src"
     shutil.copytree(ROOT, src, ignore=shutil.ignore_patterns("build", ".git", "__pycache__"))
-    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "TOBRIM_TREE")}
+    # The raylib this interpreter's builds take (the musl one on musl, where
+    # musl's compiler driver goes beside glibc's gcc).
+    env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "TOBRIM_TREE", "CC", "CXX")}
+    env.update(BUILD_ENV)
+    if RAYLIB_DIR:
+        env["TOBRIM_RAYLIB_DIR"] = RAYLIB_DIR
     proc = subprocess.run([python, "-m", "pip", "install", "--no-build-isolation", "--no-index",
                            "-q", str(src)], capture_output=True, text=True, env=env, cwd=tmp_path)
     assert proc.returncode == 0, proc.stdout + proc.stderr
@@ -81,7 +87,7 @@ def installed(tmp_path_factory):
     return Installed(venv, src, elsewhere, env)
 
 
-@per_version
+@per_version_and_musl
 def test_pip_install_into_a_fresh_venv(installed):
     venv = installed.venv
     out = installed.run("-c", "import tobrim.key.key as k, tobrim.key as p; "
@@ -90,6 +96,7 @@ def test_pip_install_into_a_fresh_venv(installed):
     assert answer == package_answer == "False"
     site = os.path.dirname(os.path.dirname(os.path.dirname(path)))
     assert path.startswith(str(venv))
+    assert sorted(needed(path)) == sorted([c_library(), bundled_raylib().name])
     assert bundled_raylib(site).name == bundled_raylib().name
     assert raylib == os.path.realpath(bundled_raylib(site))
     assert os.path.exists(os.path.join(site, "tobrim", "key", "key.pyi"))
@@ -104,7 +111,7 @@ GAME = "import tobrim.key\n\nif tobrim.key.pressed('space'):\n    print('jump')\
 # A user's program that passes a bad key, run from a folder with nothing of
 # the package and from the top of the source tree it was installed from:
 # under the query's entry, its line of the stub, as the checkout shows it.
-@per_version
+@per_version_and_musl
 @pytest.mark.parametrize("where", ["elsewhere", "source tree"])
 def test_traceback_shows_the_stub_line(installed, where):
     cwd = installed.elsewhere if where == "elsewhere" else installed.src
@@ -120,7 +127,7 @@ def test_traceback_shows_the_stub_line(installed, where):
     ], proc.stderr
 
 
-@per_version
+@per_version_and_musl
 def test_key_grid_comes_with_the_package(installed):
     env = {k: v for k, v in installed.env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     usage = subprocess.run([installed.python, "-m", "tobrim.key", "--help"], capture_output=True, text=True,

@@ -3,7 +3,8 @@ the repository, the search for raylib across configures, a raylib whose
 SONAME is not 6.0's, and the Python files the build picks up by itself.
 
 These build the module with pip or CMake, so they run in each version's
-release run; those that only exercise the scripts, once."""
+release run and in the musl run (with musl's compiler driver and raylib);
+those that only exercise the scripts, once."""
 import os
 import pathlib
 import re
@@ -13,25 +14,28 @@ import sys
 
 import pytest
 
-from conftest import VERSION, bundled_raylib, c_library, needed, once, per_version
+from conftest import (BUILD_ENV, RAYLIB_DIR, VERSION, bundled_raylib, c_library, needed, once,
+                      per_version_and_musl)
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_DIR", "")
 PACKAGE_VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
 
 pytestmark = [
-    per_version,
-    pytest.mark.skipif(not RAYLIB_DIR, reason="needs TOBRIM_RAYLIB_DIR (scripts/test sets it)"),
+    per_version_and_musl,
+    pytest.mark.skipif(not RAYLIB_DIR, reason="needs TOBRIM_RAYLIB_DIR, or TOBRIM_RAYLIB_MUSL_DIR on "
+                       "musl (scripts/test sets them)"),
 ]
 
 
 def clean_env(**extra):
     """The environment of a user who has set nothing up: no TOBRIM_*
-    variables (but the bootstrap's cache where the test command found it)."""
+    variables (but the bootstrap's cache where the test command found it);
+    for a musl interpreter, musl's compiler driver as CC."""
     env = {k: v for k, v in os.environ.items()
-           if not k.startswith("TOBRIM_") and k not in ("PYTHONPATH", "PKG_CONFIG_PATH")}
+           if not k.startswith("TOBRIM_") and k not in ("PYTHONPATH", "PKG_CONFIG_PATH", "CC", "CXX")}
     if "TOBRIM_CACHE" in os.environ:
         env["TOBRIM_CACHE"] = os.environ["TOBRIM_CACHE"]
+    env.update(BUILD_ENV)
     env.update(extra)
     return env
 
@@ -108,7 +112,7 @@ def bootstrap_default():
     reaches the same cache."""
     cache = os.environ.get("TOBRIM_CACHE", "")
     return bool(cache) and os.environ.get("TOBRIM_PYTHON", "").startswith(cache + "/python/") \
-        and os.path.realpath(RAYLIB_DIR) == os.path.realpath(cache + "/raylib")
+        and os.path.realpath(os.environ.get("TOBRIM_RAYLIB_DIR", "")) == os.path.realpath(cache + "/raylib")
 
 
 @once
@@ -144,16 +148,24 @@ def test_readme_route_with_own_python_and_pkg_config(tmp_path):
 
 @once
 def test_readme_dist(tmp_path):
-    """scripts/dist leaves an sdist and a manylinux wheel for each version (it
-    checks them itself: licences, layout, install and import elsewhere)."""
+    """scripts/dist leaves an sdist, a manylinux wheel for each version and,
+    when the bootstrap has a musl interpreter, a musllinux wheel for 3.14,
+    named last (it checks them itself: licences, layout, what the musl
+    wheel's files need, install and import elsewhere)."""
     repo = copy_repo(tmp_path / "repo")
     proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[2]], repo, clean_env(), timeout=1800)
     lines = proc.stdout.splitlines()
-    sdist, wheels = lines[-3], lines[-2:]
+    musl = bool(os.environ.get("TOBRIM_PYTHON_MUSL"))
+    tags = [("cp314", r"manylinux_2_\d+_x86_64"), ("cp315", r"manylinux_2_\d+_x86_64")]
+    if musl:
+        tags.append(("cp314", r"musllinux_1_2_x86_64"))
+    else:
+        assert any(line.startswith("dist: no musllinux wheel: no musl interpreter: ") for line in lines), lines
+    sdist, wheels = lines[-1 - len(tags)], lines[-len(tags):]
     assert sdist == str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}.tar.gz")
-    for tag, wheel in zip(("cp314", "cp315"), wheels):
-        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{tag}-{tag}-"))
-                            + r"manylinux_2_\d+_x86_64\.whl", wheel), wheel
+    for (python, platform), wheel in zip(tags, wheels):
+        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{python}-{python}-"))
+                            + platform + r"\.whl", wheel), wheel
     assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 
 

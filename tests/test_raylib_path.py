@@ -12,7 +12,7 @@ import textwrap
 import pytest
 
 import tobrim.key
-from conftest import TREE, bundled_raylib
+from conftest import LIBC, TREE, bundled_raylib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BUNDLED = bundled_raylib()
@@ -21,16 +21,18 @@ BUNDLED = bundled_raylib()
 @pytest.fixture(scope="session")
 def copies(tmp_path_factory):
     """Copies of the bundled raylib: one under the same SONAME in another
-    folder, one under another file name and SONAME."""
+    folder, one under another file name with the same SONAME, and one under
+    another file name and SONAME."""
     base = tmp_path_factory.mktemp("raylib-copies")
-    (base / "same").mkdir()
-    (base / "other").mkdir()
+    for folder in ("same", "renamed", "other"):
+        (base / folder).mkdir()
     same = base / "same" / BUNDLED.name
+    renamed = base / "renamed" / "libraylib-renamed.so"
     other = base / "other" / "libraylib-copy.so"
-    shutil.copyfile(BUNDLED, same)
-    shutil.copyfile(BUNDLED, other)
+    for copy in (same, renamed, other):
+        shutil.copyfile(BUNDLED, copy)
     subprocess.run(["patchelf", "--set-soname", other.name, str(other)], check=True)
-    return {"same": same, "other": other}
+    return {"same": same, "renamed": renamed, "other": other}
 
 
 def test_names_the_bundled_library(key):
@@ -88,22 +90,36 @@ CHILD = textwrap.dedent("""
     print(json.dumps([path, tk.down(tk.Key.A), tk.down(tk.Key.B), copy.IsKeyDown(tk.Key.B)]))
 """)
 
+# Whether the module is bound to a copy loaded by path depends on the C
+# library's loader:
+#   glibc: an object already loaded whose SONAME is the name the module
+#          needs stands in for it, however it was loaded (by an absolute or
+#          a relative path, local or global);
+#   musl:  SONAMEs are not compared: the module's search for the name it
+#          needs (LD_LIBRARY_PATH, its run path, musl's own path) loads the
+#          bundled file, unless that very file (device and inode) is loaded.
+# On both, the global scope (the interpreter and what was loaded global) is
+# searched for symbols before the module's own dependencies, and a copy
+# loaded after the import changes nothing.
 LOADS = [
-    # (case, copy, mode, loaded before the import, by a relative name, the module reads the copy)
-    ("same SONAME, loaded before", "same", "os.RTLD_LOCAL", True, False, True),
-    ("same SONAME, loaded before, global", "same", "os.RTLD_GLOBAL", True, False, True),
-    ("same SONAME, loaded before by a relative name", "same", "os.RTLD_LOCAL", True, True, True),
-    ("same SONAME, loaded after", "same", "os.RTLD_LOCAL", False, False, False),
-    # The global scope is searched before the module's own dependencies.
-    ("other SONAME, loaded before, global", "other", "os.RTLD_GLOBAL", True, False, True),
-    ("other SONAME, loaded before", "other", "os.RTLD_LOCAL", True, False, False),
-    ("other SONAME, loaded after, global", "other", "os.RTLD_GLOBAL", False, False, False),
+    # (case, copy, mode, loaded before the import, by a relative name,
+    #  the module reads the copy: on glibc, on musl)
+    ("same SONAME, loaded before", "same", "os.RTLD_LOCAL", True, False, True, False),
+    ("same SONAME, loaded before, global", "same", "os.RTLD_GLOBAL", True, False, True, True),
+    ("same SONAME, loaded before by a relative name", "same", "os.RTLD_LOCAL", True, True, True, False),
+    ("same SONAME under another file name, loaded before", "renamed", "os.RTLD_LOCAL", True, False, True, False),
+    ("same SONAME, loaded after", "same", "os.RTLD_LOCAL", False, False, False, False),
+    ("other SONAME, loaded before, global", "other", "os.RTLD_GLOBAL", True, False, True, True),
+    ("other SONAME, loaded before", "other", "os.RTLD_LOCAL", True, False, False, False),
+    ("other SONAME, loaded after, global", "other", "os.RTLD_GLOBAL", False, False, False, False),
 ]
 
 
-@pytest.mark.parametrize("case, which, mode, before, relative, shared", LOADS, ids=[c[0] for c in LOADS])
+@pytest.mark.parametrize("case, which, mode, before, relative, on_glibc, on_musl", LOADS,
+                         ids=[c[0] for c in LOADS])
 def test_names_the_copy_the_module_is_bound_to(run_python, copies, case, which, mode, before, relative,
-                                               shared):
+                                               on_glibc, on_musl):
+    shared = {"glibc": on_glibc, "musl": on_musl}[LIBC]
     copy = copies[which]
     name = "./" + copy.name if relative else str(copy)
     out = run_python(CHILD.format(tests=HERE, copy=str(copy), name=name, mode=mode, before=before))
