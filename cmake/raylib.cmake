@@ -11,7 +11,8 @@
 # is read on each configure, so pointing a configured build folder at another
 # raylib (or retrying after a failure) needs no cleaning.
 
-# The bootstrap's cache, as scripts/bootstrap computes it.
+# The raylib in the bootstrap's cache, as scripts/bootstrap computes it: the
+# musl prefix's for an interpreter built against musl.
 function(_tobrim_bootstrap_raylib out)
   if(NOT "$ENV{TOBRIM_CACHE}" STREQUAL "")
     set(cache "$ENV{TOBRIM_CACHE}")
@@ -20,7 +21,11 @@ function(_tobrim_bootstrap_raylib out)
   else()
     set(cache "$ENV{HOME}/.cache/tobrim")
   endif()
-  set(${out} "${cache}/raylib" PARENT_SCOPE)
+  if(Python_SOABI MATCHES "-linux-musl")
+    set(${out} "${cache}/musl/raylib" PARENT_SCOPE)
+  else()
+    set(${out} "${cache}/raylib" PARENT_SCOPE)
+  endif()
 endfunction()
 
 # raylib.h and the shared library under one prefix; empty results when absent.

@@ -14,7 +14,7 @@ import sys
 
 import pytest
 
-from conftest import (BUILD_ENV, RAYLIB_DIR, VERSION, bundled_raylib, c_library, needed, once,
+from conftest import (BUILD_ENV, LIBC, RAYLIB_DIR, VERSION, bundled_raylib, c_library, needed, once,
                       per_version_and_musl)
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
@@ -197,9 +197,12 @@ def test_raylib_search_across_configures_of_one_build_folder(tmp_path):
     bootstrap's cache; a failure or an earlier find is never kept."""
     other = raylib_copy(tmp_path / "other", "libraylib.so.610")
     cache = tmp_path / "cache"
-    (cache / "raylib").mkdir(parents=True)
+    # The bootstrap's raylib for this C library: a musl interpreter's is the
+    # musl prefix's.
+    cached = cache / ("musl/raylib" if LIBC == "musl" else "raylib")
+    cached.mkdir(parents=True)
     for part in ("include", "lib"):
-        (cache / "raylib" / part).symlink_to(pathlib.Path(RAYLIB_DIR) / part)
+        (cached / part).symlink_to(pathlib.Path(RAYLIB_DIR) / part)
     nothing = dict(TOBRIM_CACHE=str(tmp_path / "empty"), PKG_CONFIG_LIBDIR=str(tmp_path / "empty"))
     build = tmp_path / "build"
 
