@@ -205,34 +205,76 @@ def test_every_outside_symbol_is_the_interpreter_raylib_or_musl_libc(musl):
     assert wrong == {}
 
 
-def configure(build, env, *args):
+MUSL_PYTHON = os.environ.get("TOBRIM_PYTHON_MUSL", "")
+MUSL_RAYLIB = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR", "")
+needs_musl_python = pytest.mark.skipif(
+    not MUSL_PYTHON, reason="needs the musl interpreter, which scripts/bootstrap builds from the CPython source")
+
+
+def configure(build, env, *args, python=None):
+    """Configures a build for an interpreter (the musl one by default) with
+    only the compilers `env` and `args` name; the C++ compiler's name, or
+    the process of a configure that failed."""
+    python = python or MUSL_PYTHON
+    raylib = MUSL_RAYLIB if python == MUSL_PYTHON else os.environ.get("TOBRIM_RAYLIB_DIR", "")
     env = {k: v for k, v in os.environ.items() if k not in ("CC", "CXX")} | env
     proc = run("cmake", "-S", ROOT, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
-               f"-DPython_EXECUTABLE={sys.executable}",
-               f"-DTOBRIM_RAYLIB_DIR={os.environ.get('TOBRIM_RAYLIB_DIR', '')}",
+               f"-DPython_EXECUTABLE={python}", f"-DTOBRIM_RAYLIB_DIR={raylib}",
                "-DTOBRIM_BUILD_TEST_MODULES=OFF", "-DTOBRIM_BUILD_BENCH_MODULES=OFF", *args, env=env)
-    assert proc.returncode == 0, proc.stdout + proc.stderr
+    if proc.returncode != 0:
+        return proc
     (cxx,) = re.findall(r"^CMAKE_CXX_COMPILER:\w+=(.*)$", (build / "CMakeCache.txt").read_text(), re.M)
     return os.path.basename(cxx)
 
 
 @once  # CMake's choice of compiler does not depend on the interpreter
+@needs_musl_python
 def test_cmake_with_cc_musl_gcc_alone_builds_for_musl(tmp_path):
     # As `CC=musl-gcc pip install .` under a musl interpreter configures it.
     cc = musl_gcc()
     assert configure(tmp_path, {"CC": "musl-gcc"}) == "musl-gcc"
     proc = run("cmake", "--build", tmp_path, "-j2", "--target", "key")
     assert proc.returncode == 0, proc.stdout + proc.stderr
-    (so,) = tmp_path.rglob("key" + EXT_SUFFIX)
+    (so,) = tmp_path.rglob("key.cpython-*-linux-musl.so")
     libc = soname(musl_libc(cc, tmp_path))
     assert sorted(needed(so)) == sorted([libc, bundled_raylib().name])
 
 
 @once  # CMake's choice of compiler does not depend on the interpreter
+@needs_musl_python
 @pytest.mark.parametrize("env, args, cxx", [
     ({}, ["-DCMAKE_C_COMPILER=musl-gcc"], "musl-gcc"),
-    ({"CC": "musl-gcc", "CXX": "g++"}, [], "g++"),
+    ({"CC": "musl-gcc", "CXX": "musl-gcc"}, [], "musl-gcc"),
 ], ids=["CMAKE_C_COMPILER", "CXX-given"])
 def test_cmake_cxx_compiler_with_musl_gcc_for_c(tmp_path, env, args, cxx):
     musl_gcc()
     assert configure(tmp_path, env, *args) == cxx
+
+
+# Compilers that do not target the interpreter's C library, and the line
+# the configure fails with.
+REFUSED = [
+    ("musl", {}, "built against musl, but the C compiler /usr/bin/cc targets glibc"),
+    ("musl", {"CC": "musl-gcc", "CXX": "g++"}, "built against musl, but the CXX compiler /usr/bin/g++ targets glibc"),
+    ("glibc", {"CC": "musl-gcc"}, "built against glibc, but the C compiler /usr/bin/musl-gcc does not target it"),
+]
+
+
+@once
+@needs_musl_python
+@pytest.mark.parametrize("libc, env, line", REFUSED, ids=["musl-no-compiler", "musl-g++", "glibc-musl-gcc"])
+def test_cmake_refuses_compilers_of_the_other_c_library(tmp_path, libc, env, line):
+    musl_gcc()
+    proc = configure(tmp_path, env, python=MUSL_PYTHON if libc == "musl" else sys.executable)
+    assert not isinstance(proc, str)
+    assert line in proc.stderr and "configure a new build folder" in proc.stderr, proc.stderr
+
+
+@once
+@needs_musl_python
+def test_a_build_folder_for_glibc_refuses_a_musl_interpreter_later(tmp_path):
+    # As pip's folder per wheel tag serves both C libraries' CPython 3.14.
+    assert configure(tmp_path, {}, python=sys.executable) == "c++"
+    proc = configure(tmp_path, {"CC": "musl-gcc"})
+    assert not isinstance(proc, str)
+    assert f"remove {tmp_path}" in proc.stderr and "targets glibc" in proc.stderr, proc.stderr
