@@ -12,18 +12,20 @@ from conftest import once
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# Every command in the README's shell blocks, by its first words, and what
-# runs it.
+# Every command in the shell blocks of the README and CONTRIBUTING, by its
+# first words, and what runs it.
 COVERED = {
-    "source": "test_examples.py (the frame loop's block)",
-    "PYTHONPATH=$(scripts/build": "test_examples.py (the frame loop's block)",
+    "source": "test_fast_loop_block, test_examples.py (the frame loop's block)",
+    "PYTHONPATH=$(scripts/build": "test_fast_loop_block, test_examples.py (the frame loop's block)",
+    "scripts/test tests/": "test_test_command_runs_a_selection",
     "scripts/test": "the test command itself",
     "scripts/bootstrap": "every script, and test_install.py",
     "scripts/python": "test_install.py",
     ".venv/bin/python": "test_install.py",
-    "python3.14": "test_install.py",
+    "python3.14 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
+    "python3.15 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
     "scripts/dist": "test_install.py",
-    "CC=musl-gcc": "test_musl.py (the CMake build with musl-gcc)",
+    "CC=musl-gcc": "test_install.py (in the musl run)",
     "scripts/demo": "test_demo_command",
     "scripts/fuzz": "test_fuzz_command",
     "scripts/sanitize": "test_sanitize_command",
@@ -31,12 +33,16 @@ COVERED = {
     "scripts/memcheck": "test_memcheck_command",
     "scripts/reliability": "test_reliability_command",
 }
+DOCUMENTS = ("README.md", "CONTRIBUTING.md")
+
+
+def shell_blocks(doc):
+    with open(os.path.join(ROOT, doc)) as f:
+        return re.findall(r"^```sh\n(.*?)^```$", f.read(), re.M | re.S)
 
 
 def readme_commands():
-    with open(os.path.join(ROOT, "README.md")) as f:
-        blocks = re.findall(r"^```sh\n(.*?)^```$", f.read(), re.M | re.S)
-    return [line.strip() for block in blocks for line in block.splitlines()
+    return [line.strip() for doc in DOCUMENTS for block in shell_blocks(doc) for line in block.splitlines()
             if line.strip() and not line.strip().startswith("#")]
 
 
@@ -44,7 +50,7 @@ def test_every_readme_command_is_run():
     commands = readme_commands()
     assert commands
     missing = [c for c in commands if not any(c.startswith(prefix) for prefix in COVERED)]
-    assert not missing, "README commands that no test runs: %s" % missing
+    assert not missing, "commands of the documents that no test runs: %s" % missing
 
 
 # The commands themselves run once (each builds what it needs itself).
@@ -81,10 +87,14 @@ def test_demo_command():
 
 
 @once
-def test_fuzz_command():
-    out = script("scripts/fuzz", "300", "7")
+@pytest.mark.parametrize("python", [[], ["--python", "3.15"]], ids=["3.14", "3.15"])
+def test_fuzz_command(python):
+    out = script("scripts/fuzz", *python, "300", "7")
     counts = re.findall(r"mismatches: (\d+)", out)
-    assert counts and set(counts) == {"0"}, out
+    assert len(counts) == 2 and set(counts) == {"0"}, out
+    version = python[-1] if python else "3.14"
+    assert re.findall(r"^== call fuzzer on CPython (\S+) (\w+)", out, re.M) == [
+        (version, "release"), (version, "debug")], out
 
 
 @once
@@ -110,3 +120,26 @@ def test_bench_command():
 def test_reliability_command():
     out = script("scripts/reliability", "threads", RELIABILITY_THREAD_SECONDS="3")
     assert re.search(r"^threads \(release\): PASS$", out, re.M), out
+
+
+@once
+def test_test_command_runs_a_selection():
+    # On every interpreter, just the files given, or the suite with the
+    # options given; each run ends with its line in the summary.
+    selections = [line.strip() for block in shell_blocks("CONTRIBUTING.md") for line in block.splitlines()
+                  if line.startswith("scripts/test tests/")]
+    assert len(selections) == 2, selections
+    for line in selections:
+        out = script("bash", "-euo", "pipefail", "-c", line)
+        summary = out.split("== summary", 1)[1].splitlines()[1:]
+        assert summary and all(re.fullmatch(r"3\.1[45] (release|debug|musl): (PASS \(\d+ s\)|skipped)", l)
+                               for l in summary), out
+        counts = [int(n) for n in re.findall(r"^(\d+) passed", out, re.M)]
+        assert len(counts) == sum(l.endswith("s)") for l in summary) and 0 < max(counts) < 200, out
+
+
+@once
+def test_fast_loop_block():
+    (block,) = [b for b in shell_blocks("CONTRIBUTING.md") if "tests/test_queries.py" in b and "source" in b]
+    out = script("bash", "-euo", "pipefail", "-c", block)
+    assert len(re.findall(r" (\d+) passed", out)) == 2 and "failed" not in out, out

@@ -4,6 +4,8 @@ import os
 import re
 import sys
 
+import pytest
+
 from conftest import SANITIZED, play, window_pixels
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -16,8 +18,9 @@ def readme_python_blocks():
         return re.findall(r"^```python\n(.*?)^```$", f.read(), re.M | re.S)
 
 
-def test_readme_shows_the_frame_loop():
-    with open(FRAME_LOOP) as f:
+@pytest.mark.parametrize("example", [FRAME_LOOP, EVERY_PRESS], ids=os.path.basename)
+def test_readme_shows_the_example(example):
+    with open(example) as f:
         assert f.read() in readme_python_blocks()
 
 
@@ -58,18 +61,18 @@ def test_every_press_is_queued(x_display):
     assert queued == ["queued 32"] * 6 + ["queued 256"], out
 
 
-def readme_frame_loop_command():
-    """The README's shell block that runs the frame loop on the built tree."""
-    with open(os.path.join(ROOT, "README.md")) as f:
+def frame_loop_command():
+    """CONTRIBUTING's shell block that runs the frame loop on the built tree."""
+    with open(os.path.join(ROOT, "CONTRIBUTING.md")) as f:
         blocks = re.findall(r"^```sh\n(.*?)^```$", f.read(), re.M | re.S)
     (block,) = [b for b in blocks if "examples/frame_loop.py" in b]
     return block
 
 
 def test_frame_loop(x_display):
-    # As the README runs it: its own set-up and build, then the program (on
+    # As CONTRIBUTING runs it: its own set-up and build, then the program (on
     # a sanitized build the program alone, on that build).
-    argv = [sys.executable, "-u", FRAME_LOOP] if SANITIZED else ["bash", "-euc", readme_frame_loop_command()]
+    argv = [sys.executable, "-u", FRAME_LOOP] if SANITIZED else ["bash", "-euc", frame_loop_command()]
     out = play(x_display, argv, "frame loop",
                [(["Right"], 0.5), (["Shift_L", "Left"], 0.3), (["space"], 0.3),
                 (["Tab"], 1.5),  # past the X server's repeat delay

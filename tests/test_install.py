@@ -14,14 +14,18 @@ import sys
 
 import pytest
 
-from conftest import (BUILD_ENV, LIBC, RAYLIB_DIR, VERSION, bundled_raylib, c_library, needed, once,
-                      per_version_and_musl)
+from conftest import (BUILD_ENV, EXT_SUFFIX, LIBC, RAYLIB_DIR, VARIANT, VERSION, bundled_raylib, c_library,
+                      needed, once, per_version_and_musl)
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 PACKAGE_VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
 
+# Builds for this interpreter run in each version's release run and in the
+# musl run (the source distribution's route in the debug runs too).
+builds_here = per_version_and_musl
+from_source_here = pytest.mark.skipif(VARIANT not in ("release", "debug", "musl"),
+                                      reason="runs in the release, debug and musl runs")
 pytestmark = [
-    per_version_and_musl,
     pytest.mark.skipif(not RAYLIB_DIR, reason="needs TOBRIM_RAYLIB_DIR, or TOBRIM_RAYLIB_MUSL_DIR on "
                        "musl (scripts/test sets them)"),
 ]
@@ -91,25 +95,44 @@ def raylib_copy(prefix, soname):
     return prefix
 
 
-def readme_blocks():
-    text = (ROOT / "README.md").read_text()
-    section = text.split("\n## Installing\n", 1)[1].split("\n## ", 1)[0]
+def doc_blocks(doc, heading):
+    """The shell blocks of a section of one of the documents."""
+    text = (ROOT / doc).read_text()
+    section = text.split(f"\n## {heading}\n", 1)[1].split("\n## ", 1)[0]
     return re.findall(r"```sh\n(.*?)```", section, re.S)
 
 
-def test_readme_names_three_routes():
-    """After the bootstrap, with one's own interpreter, and the release files:
-    each is run by a test below."""
-    blocks = readme_blocks()
-    assert len(blocks) == 3, blocks
-    assert "scripts/bootstrap" in blocks[0] and "python3.14 -m pip install ." in blocks[1]
-    assert blocks[2].split("#")[0].strip() == "scripts/dist"
+def readme_blocks():
+    """The README's Installing routes: the wheels, the source distribution."""
+    return doc_blocks("README.md", "Installing")
+
+
+def checkout_blocks():
+    """CONTRIBUTING's: the install after the bootstrap, the release files."""
+    return doc_blocks("CONTRIBUTING.md", "Installing from the checkout, and the release files")
+
+
+def commands(block):
+    """A block's commands without their comments."""
+    return [line.split("#")[0].strip() for line in block.splitlines() if line.split("#")[0].strip()]
+
+
+@once
+def test_docs_name_the_routes():
+    """A wheel per interpreter and the source distribution for users; after
+    the bootstrap and the release files for contributors: each is run by a
+    test below."""
+    wheels, sdist = readme_blocks()
+    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14"]
+    assert commands(sdist) == ["python3.14 -m pip install tobrim_key-*.tar.gz"]
+    after_bootstrap, dist = checkout_blocks()
+    assert commands(after_bootstrap)[0] == "scripts/bootstrap" and commands(dist) == ["scripts/dist"]
 
 
 def bootstrap_default():
     """The test command's interpreter and raylib are the bootstrap's own, so
-    the README's first route (which runs the bootstrap with no variables)
-    reaches the same cache."""
+    the route after the bootstrap (which runs it with no variables) reaches
+    the same cache."""
     cache = os.environ.get("TOBRIM_CACHE", "")
     return bool(cache) and os.environ.get("TOBRIM_PYTHON", "").startswith(cache + "/python/") \
         and os.path.realpath(os.environ.get("TOBRIM_RAYLIB_DIR", "")) == os.path.realpath(cache + "/raylib")
@@ -118,32 +141,50 @@ def bootstrap_default():
 @once
 @pytest.mark.skipif(not bootstrap_default(), reason="the test command runs on an interpreter or "
                     "raylib of the user's, not the bootstrap's")
-def test_readme_route_after_the_bootstrap(tmp_path):
+def test_route_after_the_bootstrap(tmp_path):
     repo = copy_repo(tmp_path / "repo")
-    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[0]], repo, clean_env())
+    proc = run(["bash", "-euo", "pipefail", "-c", checkout_blocks()[0]], repo, clean_env())
     assert proc.stdout.splitlines()[-1] == f"{PACKAGE_VERSION} False", proc.stdout
     path, version, answer = import_elsewhere(repo / ".venv/bin/python", tmp_path / "elsewhere",
                                              clean_env())
     assert path.is_relative_to(repo / ".venv") and (version, answer) == (PACKAGE_VERSION, "False")
 
 
-def test_readme_route_with_own_python_and_pkg_config(tmp_path):
-    """python3.14 on the path is an interpreter of the user's, raylib is found
-    only through pkg-config (the bootstrap's cache is out of reach), and pip
-    is told by its variables to stay offline."""
+def sdist_of(repo, folder):
+    """The source distribution of a copy of the repository, in folder."""
+    folder.mkdir()
+    out = run([sys.executable, "-c", "import sys, scikit_build_core.build as b; print(b.build_sdist(sys.argv[1]))",
+               str(folder)], repo, clean_env()).stdout
+    return folder / out.splitlines()[-1]
+
+
+@from_source_here
+def test_readme_route_from_the_sdist(tmp_path):
+    """pythonX.Y on the path is an interpreter of the user's (a debug build
+    too), raylib is found only through pkg-config (the bootstrap's cache is
+    out of reach), and pip is told by its variables to stay offline; the
+    README's line for this version, run where the sdist is."""
     pc = pathlib.Path(RAYLIB_DIR) / "lib/pkgconfig"
     if not (pc / "raylib.pc").exists():
         pytest.skip("the test command's raylib has no raylib.pc")
-    repo = copy_repo(tmp_path / "repo")
+    sdist = sdist_of(copy_repo(tmp_path / "repo"), tmp_path / "files")
     python = venv(tmp_path / "user")
     assert (python.parent / f"python{VERSION}").exists()
     env = clean_env(PATH=f"{python.parent}:{os.environ['PATH']}", PKG_CONFIG_PATH=str(pc),
                     TOBRIM_CACHE=str(tmp_path / "no-cache"), PIP_NO_INDEX="1",
                     PIP_NO_BUILD_ISOLATION="0")
-    run(["bash", "-euo", "pipefail", "-c", readme_blocks()[1].replace("python3.14", f"python{VERSION}")],
-        repo, env)
+    (line,) = commands(readme_blocks()[1])
+    run(["bash", "-euo", "pipefail", "-c", line.replace("python3.14", f"python{VERSION}")], sdist.parent, env)
     path, version, answer = import_elsewhere(python, tmp_path / "elsewhere", clean_env())
     assert path.is_relative_to(tmp_path / "user") and (version, answer) == (PACKAGE_VERSION, "False")
+    # Built for this interpreter: a debug build's module has its own suffix.
+    assert path.name == "key" + EXT_SUFFIX
+
+
+# The README's wheel lines by the interpreter they name: its variable in
+# the bootstrap's env.sh.
+WHEEL_LINES = {"manylinux": {"python3.14": "TOBRIM_PYTHON_3_14", "python3.15": "TOBRIM_PYTHON_3_15"},
+               "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"}}
 
 
 @once
@@ -151,9 +192,11 @@ def test_readme_dist(tmp_path):
     """scripts/dist leaves an sdist, a manylinux wheel for each version and,
     when the bootstrap has a musl interpreter, a musllinux wheel for 3.14,
     named last (it checks them itself: licences, layout, what the musl
-    wheel's files need, install and import elsewhere)."""
+    wheel's files need, install and import elsewhere).  Then the README's
+    line for each wheel, run where they are with its interpreter first on
+    the path, installs the wheel that interpreter can use."""
     repo = copy_repo(tmp_path / "repo")
-    proc = run(["bash", "-euo", "pipefail", "-c", readme_blocks()[2]], repo, clean_env(), timeout=1800)
+    proc = run(["bash", "-euo", "pipefail", "-c", checkout_blocks()[1]], repo, clean_env(), timeout=1800)
     lines = proc.stdout.splitlines()
     musl = bool(os.environ.get("TOBRIM_PYTHON_MUSL"))
     tags = [("cp314", r"manylinux_2_\d+_x86_64"), ("cp315", r"manylinux_2_\d+_x86_64")]
@@ -168,7 +211,40 @@ def test_readme_dist(tmp_path):
                             + platform + r"\.whl", wheel), wheel
     assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 
+    for n, line in enumerate(commands(readme_blocks()[0])):
+        name, platform = line.split()[0], re.search(r"(many|musl)linux", line)[0]
+        interpreter = os.environ.get(WHEEL_LINES[platform][name], "")
+        if not interpreter:
+            continue
+        folder = tmp_path / f"user{n}"
+        subprocess.run([interpreter, "-m", "venv", "--system-site-packages", "--without-pip", str(folder)],
+                       check=True)
+        env = clean_env(PATH=f"{folder}/bin:{os.environ['PATH']}", PIP_NO_INDEX="1")
+        run(["bash", "-euo", "pipefail", "-c", line], repo / "dist", env)
+        path, version, answer = import_elsewhere(folder / "bin/python", tmp_path / "elsewhere", env)
+        assert path.is_relative_to(folder) and (version, answer) == (PACKAGE_VERSION, "False"), line
 
+
+@pytest.mark.skipif(VARIANT != "musl", reason="runs in the musl run")
+@pytest.mark.parametrize("n", [0, 1])
+def test_contributing_route_with_musl_gcc_beside_gcc(tmp_path, n):
+    """With the musl interpreter as python3.14, pip told by its variables to
+    stay offline and no other variable set, each of CONTRIBUTING's musl-gcc
+    lines as written, from the repository's top folder: the build finds the
+    bootstrap's musl raylib by itself."""
+    (block,) = doc_blocks("CONTRIBUTING.md", "musl")
+    line = commands(block)[n]
+    repo = copy_repo(tmp_path / "repo")
+    python = venv(tmp_path / "user")
+    env = {k: v for k, v in clean_env(PATH=f"{python.parent}:{os.environ['PATH']}", PIP_NO_INDEX="1",
+                                      PIP_NO_BUILD_ISOLATION="0").items() if k not in ("CC", "CXX")}
+    run(["bash", "-euo", "pipefail", "-c", line], repo, env)
+    path, version, answer = import_elsewhere(python, tmp_path / "elsewhere", clean_env())
+    assert path.is_relative_to(tmp_path / "user") and (version, answer) == (PACKAGE_VERSION, "False")
+    assert sorted(needed(path)) == sorted([c_library(), bundled_raylib().name])
+
+
+@builds_here
 def test_raylib_with_another_soname(tmp_path):
     """The module asks for the SONAME of the raylib it was linked with, and
     the wheel bundles raylib under that name: the install imports from
@@ -192,6 +268,7 @@ def configure(build, env, check=True):
                ROOT, env, check=check)
 
 
+@builds_here
 def test_raylib_search_across_configures_of_one_build_folder(tmp_path):
     """Each configure looks afresh, in order: the variable, pkg-config, the
     bootstrap's cache; a failure or an earlier find is never kept."""
