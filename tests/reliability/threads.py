@@ -11,6 +11,7 @@ empty and its first insertions race as well.
 Usage: python threads.py [--seconds S] [--threads N]
 """
 import argparse
+import faulthandler
 import sys
 import threading
 import time
@@ -177,6 +178,9 @@ def run(seconds, threads):
         w.join(max(0.0, deadline - time.monotonic()))
     stuck = ["%s did not stop within %d s" % (w.name, STOP_TIMEOUT)
              for w in workers if w.is_alive()]
+    if stuck:
+        # Where each thread is, to tell a deadlock from a thread kept waiting.
+        faulthandler.dump_traceback(all_threads=True)
     return failures.calls, failures.items + errors + stuck, len(workers)
 
 
