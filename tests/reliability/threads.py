@@ -12,9 +12,11 @@ Usage: python threads.py [--seconds S] [--threads N]
 """
 import argparse
 import faulthandler
+import gc
 import sys
 import threading
 import time
+import weakref
 
 
 # How long the workers get to finish their round once told to stop.
@@ -142,10 +144,22 @@ class Finalized:
         time.sleep(0)  # hands the lock to another thread, inside a collection
 
 
+# Batches of garbage left uncollected at once.  Each finalizer hands the
+# lock away, so a collection frees some thousands a second; unbounded
+# garbage would pile up faster than that and leave a thread inside one
+# collection for minutes after the run.
+BATCH, BATCHES_PENDING = 200, 5
+
+
 def garbage(stop, failures, seed):
+    pending = []
     while not stop.is_set():
-        for _ in range(200):
-            Finalized()
+        pending = [r for r in pending if r() is not None]
+        if len(pending) < BATCHES_PENDING:
+            for _ in range(BATCH):
+                last = Finalized()
+            pending.append(weakref.ref(last))
+            del last
         time.sleep(0.001)
 
 
@@ -153,6 +167,7 @@ def run(seconds, threads):
     import _runtime_test as rt
     import tobrim.key.key as key
     sys.setswitchinterval(1e-6)
+    gc.set_threshold(200)  # frequent collections, each inside whichever call allocates
     failures = Failures()
     stop = threading.Event()
     roles = [(callers, key), (failers, key), (recorders, rt), (attribute_readers, rt)]
