@@ -1,14 +1,14 @@
-# Sourced by scripts/bootstrap: CPython 3.14 and 3.15, release and debug
+# Sourced by scripts/bootstrap: CPython 3.13, 3.14 and 3.15, release and debug
 # builds, from Debian's packages (sid), unpacked into the private prefix
 # $CACHE/python with a glibc of its own, with pytest, pip, scikit-build-core
-# and venv.  Both versions share Debian's dist-packages folder, whose
+# and venv.  The versions share Debian's dist-packages folder, whose
 # compiled modules carry each version's suffix.
 #
 # Sets PY_RELEASE[version] and PY_DEBUG[version]: the interpreters to use,
 # the private ones or those of the user's (TOBRIM_PYTHON_3_14, ...; see
 # scripts/bootstrap).
 
-PY_VERSIONS=(3.14 3.15)
+PY_VERSIONS=(3.13 3.14 3.15)
 DEFAULT_VERSION=3.14
 PY_RECIPE=2
 P="$CACHE/python"
@@ -43,7 +43,9 @@ verify_python() {
 import sys
 assert sys.version_info[:2] == tuple(map(int, sys.argv[1].split("."))), sys.version
 assert not hasattr(sys, "gettotalrefcount")
-import pytest, _testcapi, ctypes, zlib, ssl, annotationlib, venv
+import pytest, _testcapi, ctypes, zlib, ssl, venv
+if sys.version_info >= (3, 14):
+    import annotationlib
 import scikit_build_core.build
 print("release", sys.version.split()[0], "pytest", pytest.__version__)
 ' "$v" || return 1

@@ -298,27 +298,18 @@ print("pytest", pytest.__version__, "scikit-build-core", scikit_build_core.__ver
     "$MUSL_PY/bin/python3.14" -m pytest --version
 }
 
-# raylib with GLFW from its sources, built as for glibc but by the wrapper:
-# the X11 headers come from the toolchain's copy (CMake's FindX11 looks
-# there first), and --as-needed keeps the GL library CMake names, which
-# nothing calls directly, out of the NEEDED entries.
+# raylib with GLFW from its sources, configured as for glibc but built by
+# the wrapper: the X11 headers come from the toolchain's copy (CMake's
+# FindX11 looks there first).
 build_musl_raylib() {
-    run cmake -S "$RAYLIB_SOURCE" -B "$WORK/build" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DPLATFORM=Desktop \
-        -DUSE_EXTERNAL_GLFW=OFF -DGLFW_BUILD_WAYLAND=OFF -DGLFW_BUILD_X11=ON \
-        -DBUILD_EXAMPLES=OFF -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_INSTALL_PREFIX="$MUSL_RL" \
+    run cmake -S "$RAYLIB_SOURCE" -B "$WORK/build" "${RAYLIB_CMAKE_ARGS[@]}" \
+        -DCMAKE_INSTALL_PREFIX="$MUSL_RL" \
         -DCMAKE_C_COMPILER="$MUSL_CC" -DCMAKE_INCLUDE_PATH="$MUSL_TC/x11" \
-        -DCMAKE_C_FLAGS="-DSUPPORT_CLIPBOARD_IMAGE=0 -isystem $MUSL_TC/x11" \
-        -DCMAKE_SHARED_LINKER_FLAGS="-Wl,--as-needed"
+        -DCMAKE_C_FLAGS="$RAYLIB_C_FLAGS -isystem $MUSL_TC/x11"
     run cmake --build "$WORK/build" -j2
     install_built_raylib "$WORK/build" "$MUSL_RL"
 }
-check_musl_raylib() {
-    local n
-    n=$(readelf -d "$1/lib/libraylib.so.600" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-    printf 'libraylib.so.600 needs: %s\n' "$n"
-    [ "$n" = "libc.so " ]
-}
+check_musl_raylib() { check_raylib_needs "$1" libc.so; }
 
 setup_musl() {
     MUSL_PYTHON="" MUSL_RAYLIB_DIR="" MUSL_MISSING=""

@@ -6,12 +6,41 @@
 # Sets RLDIR (the raylib prefix to build with) and RAYLIB_SRC (its sources,
 # when built here).
 
-RAYLIB_RECIPE=1
+RAYLIB_RECIPE=2
 RL="$CACHE/raylib"
 RL_STAMP="$RL/.tobrim-stamp"
 RL_STAMP_WANT="recipe=$RAYLIB_RECIPE"
 RL_SRC_STAMP="$CACHE/src/.tobrim-raylib-stamp"
 RL_SRC_STAMP_WANT="recipe=$RAYLIB_RECIPE"
+
+# The configuration of every raylib built here: the desktop platform with
+# its own GLFW for X11, which loads libX11 and libGL when a window opens.
+# raylib's only direct X11 calls are the clipboard image's, so with that off
+# and --as-needed (CMake names the GL library, which nothing calls directly)
+# the library needs the C and math libraries alone, and a process without
+# X11 can load it.
+RAYLIB_CMAKE_ARGS=(-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DPLATFORM=Desktop
+                   -DUSE_EXTERNAL_GLFW=OFF -DGLFW_BUILD_WAYLAND=OFF -DGLFW_BUILD_X11=ON
+                   -DBUILD_EXAMPLES=OFF -DCMAKE_INSTALL_LIBDIR=lib
+                   -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--as-needed)
+RAYLIB_C_FLAGS="-DSUPPORT_CLIPBOARD_IMAGE=0"
+
+# raylib_needs PREFIX: the libraries its libraylib.so.600 needs, on one line.
+raylib_needs() {
+    readelf -d "$1/lib/libraylib.so.600" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' '
+}
+
+# check_raylib_needs PREFIX LIBRARY...: says what it needs, and fails if
+# that is anything but those libraries.
+check_raylib_needs() {
+    local prefix=$1 n lib
+    shift
+    n=$(raylib_needs "$prefix")
+    printf 'libraylib.so.600 needs: %s\n' "$n"
+    for lib in $n; do
+        case " $* " in *" $lib "*) ;; *) echo "unexpected: $lib" >&2; return 1 ;; esac
+    done
+}
 
 # raylib_source: unpacks the raylib sources with GLFW 3.4 in
 # src/external/glfw, once; sets RAYLIB_SOURCE to their folder.
@@ -72,13 +101,11 @@ build_raylib() {
     src=$RAYLIB_SOURCE
     say "building $(basename "$src") (Release, shared) into $RL"
     newwork raylib
-    run cmake -S "$src" -B "$WORK/build" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DPLATFORM=Desktop \
-        -DUSE_EXTERNAL_GLFW=OFF -DGLFW_BUILD_WAYLAND=OFF -DGLFW_BUILD_X11=ON \
-        -DBUILD_EXAMPLES=OFF -DCMAKE_INSTALL_LIBDIR=lib \
-        -DCMAKE_INSTALL_PREFIX="$RL"
+    run cmake -S "$src" -B "$WORK/build" "${RAYLIB_CMAKE_ARGS[@]}" \
+        -DCMAKE_C_FLAGS="$RAYLIB_C_FLAGS" -DCMAKE_INSTALL_PREFIX="$RL"
     run cmake --build "$WORK/build" -j "$(nproc)"
     install_built_raylib "$WORK/build" "$RL"
+    run check_raylib_needs "$RL" libc.so.6 libm.so.6
     printf '%s\n' "$RL_STAMP_WANT" >"$RL_STAMP"
     printf '%s\n' "$src" >"$RL/.tobrim-src"
     cleanup

@@ -16,6 +16,9 @@ setup() {
     source "$env_sh"
 }
 
+# The CPython versions the module builds for.
+SUPPORTED_VERSIONS="3.13 3.14 3.15"
+
 # take_python_option ARGS...: a leading `--python VERSION` (or
 # --python=VERSION) sets VERSION, else the default version (3.14); the other
 # arguments are left in ARGS.
@@ -24,11 +27,11 @@ take_python_option() {
     ARGS=("$@")
     case "${1:-}" in
         --python=*) VERSION=${1#--python=}; ARGS=("${@:2}") ;;
-        --python) VERSION=${2:?--python needs a version (3.14 or 3.15)}; ARGS=("${@:3}") ;;
+        --python) VERSION=${2:?--python needs a version (${SUPPORTED_VERSIONS// /, })}; ARGS=("${@:3}") ;;
     esac
-    case "$VERSION" in
-        3.14|3.15) ;;
-        *) echo "$(basename "$0"): --python takes 3.14 or 3.15, not $VERSION" >&2; exit 2 ;;
+    case " $SUPPORTED_VERSIONS " in
+        *" $VERSION "*) ;;
+        *) echo "$(basename "$0"): --python takes ${SUPPORTED_VERSIONS// /, }, not $VERSION" >&2; exit 2 ;;
     esac
 }
 
