@@ -21,16 +21,21 @@ EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 # The C library the interpreter runs on, as its extension suffix names it.
 LIBC = "musl" if "-linux-musl" in EXT_SUFFIX else "glibc"
 # The build the suite runs on: release, debug, asan (the release
-# interpreter's sanitized build, run by scripts/sanitize) or musl; and its
-# tree, by default the one scripts/build makes for this interpreter.
+# interpreter's sanitized build, run by scripts/sanitize), musl or aarch64;
+# and its tree, by default the one scripts/build makes for this interpreter.
 VARIANT = os.environ.get("TOBRIM_VARIANT") or (
     "musl" if LIBC == "musl" else "debug" if DEBUG else "release")
 SANITIZED = VARIANT == "asan"
+# The cross-compiled build on the arm64 interpreter, whose CPU qemu emulates
+# on this machine: the core tier runs there.
+EMULATED = VARIANT == "aarch64"
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
     "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
 # The raylib install prefix that builds for this interpreter take: the musl
-# build of raylib for a musl interpreter (scripts/bootstrap names both).
-RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR" if LIBC == "musl" else "TOBRIM_RAYLIB_DIR", "")
+# build of raylib for a musl interpreter, the aarch64 one for the arm64
+# interpreter (scripts/bootstrap names all three).
+RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR" if LIBC == "musl" else
+                            "TOBRIM_RAYLIB_ARM64_DIR" if EMULATED else "TOBRIM_RAYLIB_DIR", "")
 # What a build of the user's for this interpreter sets: on this glibc
 # machine, musl's compiler driver beside glibc's gcc, as the README says.
 BUILD_ENV = {"CC": "musl-gcc"} if LIBC == "musl" else {}
