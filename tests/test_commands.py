@@ -25,6 +25,7 @@ COVERED = {
     "scripts/bootstrap": "every script, and test_install.py",
     "scripts/python": "test_install.py",
     ".venv/bin/python": "test_install.py",
+    "python3.13 -m pip install tobrim_key-": "test_install.py (the wheels)",
     "python3.14 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
     "python3.15 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
     "scripts/dist": "test_install.py",
