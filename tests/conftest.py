@@ -23,8 +23,11 @@ LIBC = "musl" if "-linux-musl" in EXT_SUFFIX else "glibc"
 # The build the suite runs on: release, debug, asan (the release
 # interpreter's sanitized build, run by scripts/sanitize), musl or aarch64;
 # and its tree, by default the one scripts/build makes for this interpreter.
+# An arm64 interpreter is the cross-compiled build's (this project builds for
+# arm64 on x86-64 and runs it under qemu).
 VARIANT = os.environ.get("TOBRIM_VARIANT") or (
-    "musl" if LIBC == "musl" else "debug" if DEBUG else "release")
+    "musl" if LIBC == "musl" else "aarch64" if "-aarch64-linux-" in EXT_SUFFIX else
+    "debug" if DEBUG else "release")
 SANITIZED = VARIANT == "asan"
 # The cross-compiled build on the arm64 interpreter, whose CPU qemu emulates
 # on this machine: the core tier runs there.
