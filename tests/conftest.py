@@ -21,16 +21,24 @@ EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
 # The C library the interpreter runs on, as its extension suffix names it.
 LIBC = "musl" if "-linux-musl" in EXT_SUFFIX else "glibc"
 # The build the suite runs on: release, debug, asan (the release
-# interpreter's sanitized build, run by scripts/sanitize) or musl; and its
-# tree, by default the one scripts/build makes for this interpreter.
+# interpreter's sanitized build, run by scripts/sanitize), musl or aarch64;
+# and its tree, by default the one scripts/build makes for this interpreter.
+# An arm64 interpreter is the cross-compiled build's (this project builds for
+# arm64 on x86-64 and runs it under qemu).
 VARIANT = os.environ.get("TOBRIM_VARIANT") or (
-    "musl" if LIBC == "musl" else "debug" if DEBUG else "release")
+    "musl" if LIBC == "musl" else "aarch64" if "-aarch64-linux-" in EXT_SUFFIX else
+    "debug" if DEBUG else "release")
 SANITIZED = VARIANT == "asan"
+# The cross-compiled build on the arm64 interpreter, whose CPU qemu emulates
+# on this machine: the core tier runs there.
+EMULATED = VARIANT == "aarch64"
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
     "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
 # The raylib install prefix that builds for this interpreter take: the musl
-# build of raylib for a musl interpreter (scripts/bootstrap names both).
-RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR" if LIBC == "musl" else "TOBRIM_RAYLIB_DIR", "")
+# build of raylib for a musl interpreter, the aarch64 one for the arm64
+# interpreter (scripts/bootstrap names all three).
+RAYLIB_DIR = os.environ.get("TOBRIM_RAYLIB_MUSL_DIR" if LIBC == "musl" else
+                            "TOBRIM_RAYLIB_ARM64_DIR" if EMULATED else "TOBRIM_RAYLIB_DIR", "")
 # What a build of the user's for this interpreter sets: on this glibc
 # machine, musl's compiler driver beside glibc's gcc, as the README says.
 BUILD_ENV = {"CC": "musl-gcc"} if LIBC == "musl" else {}
@@ -185,6 +193,9 @@ def x_display(tmp_path_factory):
     which to run a window, with the built tree on the path."""
     import shutil
 
+    if EMULATED:
+        pytest.skip("under qemu no window can open: the arm64 sysroot has libX11 and libGL for linking, "
+                    "not the GL drivers GLFW would load")
     missing = window_libraries_missing()
     if missing:
         pytest.skip(f"no musl build of {' and '.join(missing)} here: a window cannot open")

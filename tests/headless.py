@@ -33,10 +33,13 @@ print(module.__file__, raylib_path(), *answers)
 
 def library_folders():
     """The folders the loader searches, the interpreter's own prefix's
-    (a private glibc's) among them."""
+    (a private glibc's) and the arm64 sysroot's among them."""
     folders = set()
+    # The arm64 interpreters' own, which run under qemu from their sysroot.
+    sysroot = os.environ.get("TOBRIM_ARM64_SYSROOT", "")
     for top in ("/lib", "/lib64", "/usr/lib", "/usr/lib64", "/usr/local/lib",
-                os.path.join(sys.base_prefix, "lib"), os.path.join(sys.base_prefix, "lib64")):
+                os.path.join(sys.base_prefix, "lib"), os.path.join(sys.base_prefix, "lib64"),
+                *((os.path.join(sysroot, "usr/lib"),) if sysroot else ())):
         if os.path.isdir(top):
             folders.add(os.path.realpath(top))
             folders.update(os.path.realpath(e.path) for e in os.scandir(top) if e.is_dir())

@@ -10,6 +10,8 @@ import pytest
 
 import _runtime_test as rt
 
+pytestmark = pytest.mark.core
+
 COROUTINE = 0x08
 
 

@@ -1,6 +1,8 @@
-"""The README's on-demand commands, each run as the README gives it (with a
-small case count, test selection or time where the full run takes long),
-and a check that every command the README shows is run somewhere."""
+"""The documents' on-demand commands, each run as the document gives it
+(with a small case count, test selection or time where the full run takes
+long), and a check that every command the README, CONTRIBUTING and the
+pages under docs/ show is run somewhere."""
+import glob
 import os
 import re
 import shutil
@@ -12,19 +14,20 @@ from conftest import once
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# Every command in the shell blocks of the README and CONTRIBUTING, by its
-# first words, and what runs it.
+# Every command in the shell blocks of the documents, by its first words,
+# and what runs it.
 COVERED = {
-    "source": "test_fast_loop_block, test_examples.py (the frame loop's block)",
+    "source": "test_fast_loop_block, test_arm64_block, test_examples.py (the frame loop's block)",
+    "PYTHONPATH=$(scripts/build aarch64)": "test_arm64_block",
     "PYTHONPATH=$(scripts/build": "test_fast_loop_block, test_examples.py (the frame loop's block)",
     "scripts/test tests/": "test_test_command_runs_a_selection",
     "scripts/test": "the test command itself",
     "scripts/bootstrap": "every script, and test_install.py",
     "scripts/python": "test_install.py",
     ".venv/bin/python": "test_install.py",
+    "python3.13 -m pip install tobrim_key-": "test_install.py (the wheels)",
     "python3.14 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
     "python3.15 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
-    "python3.13 -m pip install tobrim_key-": "test_install.py (the wheels, the sdist)",
     "scripts/dist": "test_install.py",
     "CC=musl-gcc": "test_install.py (in the musl run)",
     "scripts/demo": "test_demo_command",
@@ -34,12 +37,17 @@ COVERED = {
     "scripts/memcheck": "test_memcheck_command",
     "scripts/reliability": "test_reliability_command",
 }
-DOCUMENTS = ("README.md", "CONTRIBUTING.md")
+DOCUMENTS = ("README.md", "CONTRIBUTING.md",
+             *sorted(os.path.relpath(p, ROOT) for p in glob.glob(os.path.join(ROOT, "docs", "*.md"))))
 
 
 def shell_blocks(doc):
     with open(os.path.join(ROOT, doc)) as f:
         return re.findall(r"^```sh\n(.*?)^```$", f.read(), re.M | re.S)
+
+
+def test_documents_are_found():
+    assert {"docs/musl.md", "docs/arm64.md"} <= set(DOCUMENTS)
 
 
 def readme_commands():
@@ -144,3 +152,12 @@ def test_fast_loop_block():
     (block,) = [b for b in shell_blocks("CONTRIBUTING.md") if "tests/test_queries.py" in b and "source" in b]
     out = script("bash", "-euo", "pipefail", "-c", block)
     assert len(re.findall(r" (\d+) passed", out)) == 2 and "failed" not in out, out
+
+
+@once
+@pytest.mark.skipif(not os.environ.get("TOBRIM_PYTHON_ARM64_3_14"),
+                    reason="no arm64 interpreter: " + os.environ.get("TOBRIM_ARM64_MISSING", ""))
+def test_arm64_block():
+    (block,) = [b for b in shell_blocks("docs/arm64.md") if "scripts/build aarch64" in b]
+    out = script("bash", "-euo", "pipefail", "-c", block)
+    assert re.search(r" \d+ passed", out) and "failed" not in out, out

@@ -10,6 +10,8 @@ import pytest
 
 import _runtime_test as rt
 
+pytestmark = pytest.mark.core
+
 STATIC, IN_CLASS = 0x01, 0x04
 
 

@@ -127,7 +127,8 @@ def test_docs_name_the_routes():
     the bootstrap and the release files for contributors: each is run by a
     test below."""
     wheels, sdist = readme_blocks()
-    assert [c.split()[0] for c in commands(wheels)] == ["python3.13", "python3.14", "python3.15", "python3.14"]
+    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14",
+                                                        "python3.13", "python3.14", "python3.15"]
     assert commands(sdist) == ["python3.14 -m pip install tobrim_key-*.tar.gz"]
     after_bootstrap, dist = checkout_blocks()
     assert commands(after_bootstrap)[0] == "scripts/bootstrap" and commands(dist) == ["scripts/dist"]
@@ -188,15 +189,19 @@ def test_readme_route_from_the_sdist(tmp_path):
 # The README's wheel lines by the interpreter they name: its variable in
 # the bootstrap's env.sh.
 WHEEL_LINES = {"manylinux": {f"python{v}": f"TOBRIM_PYTHON_{v.replace('.', '_')}" for v in VERSIONS},
-               "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"}}
+               "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"},
+               "aarch64": {f"python{v}": f"TOBRIM_PYTHON_ARM64_{v.replace('.', '_')}"
+                           for v in ("3.13", "3.14", "3.15")}}
 
 
 @once
 def test_readme_dist(tmp_path):
-    """scripts/dist leaves an sdist, a manylinux wheel for each version and,
-    when the bootstrap has a musl interpreter, a musllinux wheel for 3.14,
-    named last (it checks them itself: licences, layout, what the musl
-    wheel's files need, install and import elsewhere).  Then the README's
+    """scripts/dist leaves an sdist, a manylinux wheel for each version,
+    when the bootstrap has a musl interpreter a musllinux wheel for 3.14, and
+    when it has the arm64 interpreters a manylinux aarch64 wheel for each
+    version, named last (it checks them itself: licences, layout, what the
+    musl and aarch64 wheels' files need, install and import elsewhere, the
+    aarch64 ones under qemu).  Then the README's
     line for each wheel, run where they are with its interpreter first on
     the path, installs the wheel that interpreter can use, which imports
     and answers from another folder, also where X11 and GL cannot load."""
@@ -209,6 +214,11 @@ def test_readme_dist(tmp_path):
         tags.append(("cp314", r"musllinux_1_2_x86_64"))
     else:
         assert any(line.startswith("dist: no musllinux wheel: no musl interpreter: ") for line in lines), lines
+    if os.environ.get("TOBRIM_PYTHON_ARM64_3_14"):
+        tags += [(f"cp{v.replace('.', '')}", r"manylinux_2_\d+_aarch64")
+                 for v in os.environ["TOBRIM_VERSIONS"].split()]
+    else:
+        assert any(line.startswith("dist: no aarch64 wheels: no arm64 interpreter: ") for line in lines), lines
     sdist, wheels = lines[-1 - len(tags)], lines[-len(tags):]
     assert sdist == str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}.tar.gz")
     for (python, platform), wheel in zip(tags, wheels):
@@ -217,7 +227,7 @@ def test_readme_dist(tmp_path):
     assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 
     for n, line in enumerate(commands(readme_blocks()[0])):
-        name, platform = line.split()[0], re.search(r"(many|musl)linux", line)[0]
+        name, platform = line.split()[0], re.search(r"aarch64|(many|musl)linux", line)[0]
         interpreter = os.environ.get(WHEEL_LINES[platform][name], "")
         if not interpreter:
             continue
@@ -238,10 +248,10 @@ def test_readme_dist(tmp_path):
 @pytest.mark.parametrize("n", [0, 1])
 def test_contributing_route_with_musl_gcc_beside_gcc(tmp_path, n):
     """With the musl interpreter as python3.14, pip told by its variables to
-    stay offline and no other variable set, each of CONTRIBUTING's musl-gcc
-    lines as written, from the repository's top folder: the build finds the
+    stay offline and no other variable set, each of the musl-gcc lines of
+    docs/musl.md (the musl page of CONTRIBUTING) as written, from the repository's top folder: the build finds the
     bootstrap's musl raylib by itself."""
-    (block,) = doc_blocks("CONTRIBUTING.md", "musl")
+    (block,) = doc_blocks("docs/musl.md", "Building for musl beside glibc's gcc")
     line = commands(block)[n]
     repo = copy_repo(tmp_path / "repo")
     python = venv(tmp_path / "user")

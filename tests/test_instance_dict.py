@@ -9,6 +9,8 @@ import _runtime_test as rt
 
 from conftest import DEBUG
 
+pytestmark = pytest.mark.core
+
 
 def _attribute_deleted(f):
     f.mark = "m"

@@ -6,6 +6,8 @@ import pytest
 _testcapi = pytest.importorskip("_testcapi")
 from fuzz_calls import AlwaysEqual, NeverEqual, RaisingEqual  # noqa: E402
 
+pytestmark = pytest.mark.core
+
 
 def runtime_key():
     return "".join(["k", "e", "y"])

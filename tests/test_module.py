@@ -6,6 +6,8 @@ import pytest
 
 from conftest import EXT_SUFFIX
 
+pytestmark = pytest.mark.core
+
 
 def test_namespace(key):
     names = [n for n in vars(key) if not n.startswith("__") or n in ("__builtins__", "__test__")]

@@ -13,6 +13,8 @@ import tobrim.key
 from conftest import TREE
 from tobrim.key import Key
 
+pytestmark = pytest.mark.core
+
 QUERIES = ("pressed", "released", "pressed_repeat", "down", "up")
 
 

@@ -8,6 +8,8 @@ import pytest
 
 from conftest import DEBUG
 
+pytestmark = pytest.mark.core
+
 NAMES = ["pressed", "released", "pressed_repeat", "down", "up"]
 LINES = {"pressed": 9, "released": 12, "pressed_repeat": 15, "down": 18, "up": 21}
 

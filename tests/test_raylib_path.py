@@ -35,10 +35,12 @@ def copies(tmp_path_factory):
     return {"same": same, "renamed": renamed, "other": other}
 
 
+@pytest.mark.core
 def test_names_the_bundled_library(key):
     assert tobrim.key.raylib_path() == str(BUNDLED)
 
 
+@pytest.mark.core
 def test_falls_back_to_the_module_dependencies(key, monkeypatch):
     # When the module's file cannot be read, or is not the one loaded (say,
     # rebuilt since), its slots are not read; the module's own dependencies
@@ -115,6 +117,7 @@ LOADS = [
 ]
 
 
+@pytest.mark.core
 @pytest.mark.parametrize("case, which, mode, before, relative, on_glibc, on_musl", LOADS,
                          ids=[c[0] for c in LOADS])
 def test_names_the_copy_the_module_is_bound_to(run_python, copies, case, which, mode, before, relative,

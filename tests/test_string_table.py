@@ -10,6 +10,8 @@ import pytest
 
 from conftest import TREE
 
+pytestmark = pytest.mark.core
+
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 NAMES = {"pressed": 9, "released": 12, "pressed_repeat": 15, "down": 18, "up": 21}
 LINETABLES = {

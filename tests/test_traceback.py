@@ -9,6 +9,8 @@ import pytest
 import _runtime_test as rt
 from conftest import ROOT
 
+pytestmark = pytest.mark.core
+
 
 def newest(exc):
     tb = exc.__traceback__

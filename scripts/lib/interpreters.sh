@@ -3,8 +3,9 @@
 # folder serve a version and a build variant.
 #
 # Variants: release and debug (a version's two interpreters), asan (its
-# release interpreter with a sanitized build) and musl (the interpreter of
-# the musl prefix, CPython 3.14 only).
+# release interpreter with a sanitized build), musl (the interpreter of
+# the musl prefix, CPython 3.14 only) and aarch64 (the arm64 interpreter of
+# that version, run under qemu, with a cross-compiled build).
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
@@ -42,6 +43,7 @@ python_for() {
         release|asan) var=TOBRIM_PYTHON_${1/./_} ;;
         debug) var=TOBRIM_PYTHON_${1/./_}_DEBUG ;;
         musl) [ "$1" = 3.14 ] || return 0; var=TOBRIM_PYTHON_MUSL ;;
+        aarch64) var=TOBRIM_PYTHON_ARM64_${1/./_} ;;
         *) return 0 ;;
     esac
     printf '%s\n' "${!var:-}"
@@ -54,6 +56,7 @@ need_python() {
     if [ -z "$python" ]; then
         case "$2" in
             musl) echo "$(basename "$0"): no musl interpreter${TOBRIM_MUSL_MISSING:+: $TOBRIM_MUSL_MISSING}" >&2 ;;
+            aarch64) echo "$(basename "$0"): no arm64 CPython $1${TOBRIM_ARM64_MISSING:+: $TOBRIM_ARM64_MISSING}" >&2 ;;
             *) echo "$(basename "$0"): no CPython $1 $2 interpreter (scripts/bootstrap's TOBRIM_PYTHON_${1/./_} variables)" >&2 ;;
         esac
         exit 1
