@@ -13,7 +13,7 @@ from conftest import FREE_THREADED, TREE, VARIANT
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # Under ThreadSanitizer each step costs many times more: fewer rounds.
-ROUNDS = 20 if VARIANT == "tsan" else 200
+ROUNDS = ["--rounds", "4", "--repeats", "5"] if VARIANT == "tsan" else ["--rounds", "20"]
 
 
 def run_child(args, timeout):
@@ -25,8 +25,8 @@ def run_child(args, timeout):
 
 @pytest.mark.parametrize("threads", [2, 12])
 def test_threads_share_the_module(threads):
-    code, out = run_child([os.path.join(HERE, "thread_stress.py"), "--threads", str(threads),
-                           "--rounds", str(ROUNDS)], timeout=600)
+    code, out = run_child([os.path.join(HERE, "thread_stress.py"), "--threads", str(threads), *ROUNDS],
+                          timeout=600)
     assert code == 0 and out.rstrip().endswith("thread stress: PASS"), out
     gil = "GIL off" if FREE_THREADED else "GIL on"
     assert gil in out, out
