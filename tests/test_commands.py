@@ -32,8 +32,11 @@ COVERED = {
     "scripts/bench": "test_bench_command",
     "scripts/memcheck": "test_memcheck_command",
     "scripts/reliability": "test_reliability_command",
+    "python3.14t -m pip install tobrim_key-": "test_install.py (the wheels)",
+    "PYTHONPATH=$(scripts/build --python 3.14t": "test_free_threaded_block",
+    "scripts/tsan": "test_tsan_command",
 }
-DOCUMENTS = ("README.md", "CONTRIBUTING.md")
+DOCUMENTS = ("README.md", "CONTRIBUTING.md", "docs/free-threaded.md")
 
 
 def shell_blocks(doc):
@@ -132,7 +135,7 @@ def test_test_command_runs_a_selection():
     for line in selections:
         out = script("bash", "-euo", "pipefail", "-c", line)
         summary = out.split("== summary", 1)[1].splitlines()[1:]
-        assert summary and all(re.fullmatch(r"3\.1[45] (release|debug|musl): (PASS \(\d+ s\)|skipped)", l)
+        assert summary and all(re.fullmatch(r"3\.1[45]t? (release|debug|musl): (PASS \(\d+ s\)|skipped)", l)
                                for l in summary), out
         counts = [int(n) for n in re.findall(r"^(\d+) passed", out, re.M)]
         assert len(counts) == sum(l.endswith("s)") for l in summary) and 0 < max(counts) < 200, out
@@ -143,3 +146,17 @@ def test_fast_loop_block():
     (block,) = [b for b in shell_blocks("CONTRIBUTING.md") if "tests/test_queries.py" in b and "source" in b]
     out = script("bash", "-euo", "pipefail", "-c", block)
     assert len(re.findall(r" (\d+) passed", out)) == 2 and "failed" not in out, out
+
+
+@once
+def test_free_threaded_block():
+    (block,) = [b for b in shell_blocks("docs/free-threaded.md") if "source" in b]
+    out = script("bash", "-euo", "pipefail", "-c", block)
+    assert re.search(r" (\d+) passed", out) and "failed" not in out, out
+
+
+@once
+def test_tsan_command():
+    # Fails on any ThreadSanitizer report.
+    out = script("scripts/tsan", timeout=2400)
+    assert "== no ThreadSanitizer report" in out and re.search(r" (\d+) passed", out), out
