@@ -123,7 +123,7 @@ def test_docs_name_the_routes():
     the bootstrap and the release files for contributors: each is run by a
     test below."""
     wheels, sdist = readme_blocks()
-    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14"]
+    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14", "python3.14t"]
     assert commands(sdist) == ["python3.14 -m pip install tobrim_key-*.tar.gz"]
     after_bootstrap, dist = checkout_blocks()
     assert commands(after_bootstrap)[0] == "scripts/bootstrap" and commands(dist) == ["scripts/dist"]
@@ -185,6 +185,7 @@ def test_readme_route_from_the_sdist(tmp_path):
 # the bootstrap's env.sh.
 WHEEL_LINES = {"manylinux": {"python3.14": "TOBRIM_PYTHON_3_14", "python3.15": "TOBRIM_PYTHON_3_15"},
                "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"}}
+WHEEL_LINES["manylinux"]["python3.14t"] = "TOBRIM_PYTHON_3_14T"
 
 
 @once
@@ -204,10 +205,13 @@ def test_readme_dist(tmp_path):
         tags.append(("cp314", r"musllinux_1_2_x86_64"))
     else:
         assert any(line.startswith("dist: no musllinux wheel: no musl interpreter: ") for line in lines), lines
+    # The free-threaded wheel comes last: cp314-cp314t.
+    if os.environ.get("TOBRIM_PYTHON_3_14T"):
+        tags.append(("cp314t", r"manylinux_2_\d+_x86_64"))
     sdist, wheels = lines[-1 - len(tags)], lines[-len(tags):]
     assert sdist == str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}.tar.gz")
     for (python, platform), wheel in zip(tags, wheels):
-        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{python}-{python}-"))
+        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{python.rstrip('t')}-{python}-"))
                             + platform + r"\.whl", wheel), wheel
     assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 
