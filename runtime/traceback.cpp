@@ -3,12 +3,7 @@
 
 #include <string.h>
 
-#include <frameobject.h>
-// The frame record itself, for its line number field.
-#define Py_BUILD_CORE 1
-#include <internal/pycore_frame.h>
-#undef Py_BUILD_CORE
-
+#include "interpreter_compat.h"
 #include "module_hooks.h"
 
 // --- the code-object cache -------------------------------------------------
@@ -94,8 +89,7 @@ struct __Pyx_SavedException {
 };
 
 static void __Pyx_ErrFetchInState(PyThreadState *tstate, __Pyx_SavedException *saved) {
-    saved->value = tstate->current_exception;
-    tstate->current_exception = nullptr;
+    saved->value = __Pyx_ThreadState_TakeException(tstate);
     saved->type = nullptr;
     saved->traceback = nullptr;
     if (saved->value != nullptr) {
@@ -110,9 +104,7 @@ static void __Pyx_ErrRestoreInState(PyThreadState *tstate, __Pyx_SavedException 
     if (value != nullptr &&
         reinterpret_cast<PyBaseExceptionObject *>(value)->traceback != saved->traceback)
         PyException_SetTraceback(value, saved->traceback);
-    PyObject *discarded = tstate->current_exception;
-    tstate->current_exception = value;
-    Py_XDECREF(discarded);
+    Py_XDECREF(__Pyx_ThreadState_SwapException(tstate, value));
     Py_XDECREF(saved->type);
     Py_XDECREF(saved->traceback);
 }
@@ -148,7 +140,7 @@ void __Pyx_AddTraceback(const char *funcname, int py_line) {
         Py_DECREF(code);
         return;
     }
-    frame->f_lineno = py_line;
+    __Pyx_Frame_SetLine(frame, py_line);
     PyTraceBack_Here(frame);
     Py_DECREF(code);
     Py_DECREF(frame);

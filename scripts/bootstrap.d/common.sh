@@ -91,7 +91,8 @@ cleanup() {
 trap cleanup EXIT
 newwork() { mkdir -p "$TMPROOT"; WORK=$(mktemp -d "$TMPROOT/$1.XXXXXX"); }
 
-# The private apt: downloads from sid, forky and trixie without touching the
+# The private apt: downloads from sid, forky and trixie (the newest version
+# unless a package names its suite: python3-mypy/trixie) without touching the
 # system's sources or state (only /etc/apt/apt.conf.d is shared).
 APTDIR="$CACHE/apt"
 APT_OPTS=()
@@ -105,6 +106,7 @@ private_apt() {
     cat >"$APTDIR/sources.list" <<EOF
 deb $m sid main
 deb $m forky main
+deb $m trixie main
 deb-src $m sid main
 deb-src $m forky main
 deb-src $m trixie main
@@ -131,12 +133,13 @@ EOF
 
 # unpack_debs FOLDER PACKAGE...: downloads Debian packages with the private
 # apt and unpacks them all into FOLDER.
+# The packages stay in FOLDER.debs.
 unpack_debs() {
     local root=$1 d
     shift
     private_apt
-    mkdir -p "$WORK/debs" "$root"
-    (cd "$WORK/debs" && run retry apt-get "${APT_OPTS[@]}" download "$@")
-    log "unpacking $(ls "$WORK/debs" | wc -l) packages"
-    for d in "$WORK"/debs/*.deb; do run dpkg-deb -x "$d" "$root"; done
+    mkdir -p "$root.debs" "$root"
+    (cd "$root.debs" && run retry apt-get "${APT_OPTS[@]}" download "$@")
+    log "unpacking $(ls "$root.debs" | wc -l) packages"
+    for d in "$root.debs"/*.deb; do run dpkg-deb -x "$d" "$root"; done
 }

@@ -1,14 +1,18 @@
 # Sourced by scripts/bootstrap: the type checkers the typing tests run.
 #   - mypy (with stubtest) from Debian's newest packages, unpacked into the
-#     private prefix beside pytest; its compiled modules are built for each
-#     of the prefix's versions.  Only for the private interpreters: an
+#     private prefix beside pytest; its compiled modules are built for 3.14
+#     and later.  For 3.13, trixie's mypy (trixie's python3 is 3.13) in that
+#     version's own folder, local/lib/python3.13/dist-packages, which it
+#     searches before the shared one.  Only for the private interpreters: an
 #     interpreter of the user's brings its own mypy.
 #   - pyright from npm, pinned, in $CACHE/node (env.sh: TOBRIM_PYRIGHT).  It
 #     runs on the system's node (Debian's nodejs when there is none).
 
-MYPY_RECIPE=2
+MYPY_RECIPE=3
 MYPY_DEBS=(python3-mypy python3-mypy-extensions python3-typing-extensions
            python3-psutil python3-ast-serialize python3-librt)
+MYPY_313_DEBS=(python3-mypy/trixie python3-mypy-extensions/trixie
+               python3-typing-extensions/trixie python3-psutil/trixie)
 MYPY_STAMP="$P/.tobrim-mypy-stamp"
 MYPY_STAMP_WANT="recipe=$MYPY_RECIPE versions=${PY_VERSIONS[*]}"
 
@@ -36,11 +40,18 @@ install_mypy() {
     local dist=usr/lib/python3/dist-packages v ver
     [ -d "$WORK/root/$dist/mypy" ] || die "no mypy in the unpacked packages"
     run cp -a "$WORK/root/$dist/." "$P/$dist/"
+    if [[ " ${PY_VERSIONS[*]} " == *" 3.13 "* ]]; then
+        unpack_debs "$WORK/root-3.13" "${MYPY_313_DEBS[@]}"
+        [ -d "$WORK/root-3.13/$dist/mypy" ] || die "no mypy in trixie's unpacked packages"
+        rm -rf "$P/usr/local/lib/python3.13/dist-packages"
+        mkdir -p "$P/usr/local/lib/python3.13"
+        run cp -a "$WORK/root-3.13/$dist" "$P/usr/local/lib/python3.13/dist-packages"
+    fi
     for v in "${PY_VERSIONS[@]}"; do
         log "verifying mypy under CPython $v"
         run verify_mypy "$v"
     done
-    ver=$(ls "$WORK"/debs/python3-mypy_*.deb | sed 's/.*python3-mypy_\([^_]*\)_.*/\1/')
+    ver=$(ls "$WORK"/root.debs/python3-mypy_*.deb | sed 's/.*python3-mypy_\([^_]*\)_.*/\1/')
     printf '%s python3-mypy=%s\n' "$MYPY_STAMP_WANT" "$ver" >"$MYPY_STAMP"
     cleanup
 }

@@ -11,14 +11,13 @@ __PYX_COLD static int __Pyx_RaiseOverflow() {
 
 __attribute__((noinline)) int __Pyx_PyLong_As_int_wide(PyObject *x) {
     const PyLongObject *v = reinterpret_cast<const PyLongObject *>(x);
-    uintptr_t tag = v->long_value.lv_tag;
-    Py_ssize_t sign = 1 - static_cast<Py_ssize_t>(tag & 3);
-    Py_ssize_t digits = sign * static_cast<Py_ssize_t>(tag >> _PyLong_NON_SIZE_BITS);
+    uintptr_t tag = __Pyx_PyLong_Tag(v);
+    Py_ssize_t digits = __Pyx_PyLong_TagSign(tag) * __Pyx_PyLong_TagDigitCount(tag);
     int64_t value;
     if (digits == 2 || digits == -2) {
         // Below 2**60 in magnitude: still read in place.
-        int64_t magnitude = (static_cast<int64_t>(v->long_value.ob_digit[1]) << PyLong_SHIFT) |
-                            static_cast<int64_t>(v->long_value.ob_digit[0]);
+        int64_t magnitude = (static_cast<int64_t>(__Pyx_PyLong_Digit(v, 1)) << PyLong_SHIFT) |
+                            static_cast<int64_t>(__Pyx_PyLong_Digit(v, 0));
         value = digits == 2 ? magnitude : -magnitude;
     } else {
         // Outside the 64-bit range this sets the interpreter's own

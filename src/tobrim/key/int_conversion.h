@@ -8,7 +8,7 @@
 #ifndef TOBRIM_KEY_INT_CONVERSION_H
 #define TOBRIM_KEY_INT_CONVERSION_H
 
-#include "runtime/config.h"
+#include "runtime/interpreter_compat.h"
 
 // Integers of two digits or more, and everything that is no integer.
 int __Pyx_PyLong_As_int_wide(PyObject *x);
@@ -17,12 +17,10 @@ int __Pyx_PyLong_As_int_nonlong(PyObject *x);
 static inline int __Pyx_PyLong_As_int(PyObject *x) {
     if (__PYX_LIKELY(PyType_HasFeature(Py_TYPE(x), Py_TPFLAGS_LONG_SUBCLASS))) {
         const PyLongObject *v = reinterpret_cast<const PyLongObject *>(x);
-        uintptr_t tag = v->long_value.lv_tag;
-        // At most one digit: the sign in the two low bits, a 30-bit digit.
-        if (__PYX_LIKELY(tag < (2 << _PyLong_NON_SIZE_BITS))) {
-            int sign = 1 - static_cast<int>(tag & 3);
-            return sign * static_cast<int>(v->long_value.ob_digit[0]);
-        }
+        uintptr_t tag = __Pyx_PyLong_Tag(v);
+        // At most one digit: a 30-bit digit with the tag's sign.
+        if (__PYX_LIKELY(__Pyx_PyLong_TagIsCompact(tag)))
+            return __Pyx_PyLong_TagSign(tag) * static_cast<int>(__Pyx_PyLong_Digit(v, 0));
         return __Pyx_PyLong_As_int_wide(x);
     }
     return __Pyx_PyLong_As_int_nonlong(x);

@@ -7,6 +7,7 @@
 
 #include "module_state.h"
 #include "runtime/function_object.h"
+#include "runtime/interpreter_compat.h"
 
 __pyx_mstatetype __pyx_mstate_global_static;
 
@@ -140,7 +141,7 @@ static int __pyx_create_functions(__pyx_mstatetype *state, int *line, PyObject *
                                               state->__pyx_codeobj_tab[kf.code_slot]);
         if (func == nullptr)
             return -1;
-        (void)PyUnstable_Object_EnableDeferredRefcount(func);
+        __Pyx_EnableDeferredRefcount(func);
         if (PyDict_SetItem(state->__pyx_d, tab[kf.name], func) < 0) {
             *pending = func;
             return -1;
