@@ -10,6 +10,7 @@ type of a module's own can get) is shown for reference and not judged.
 Instruction counts are judged rather than times where both exist: they
 do not move with the load of the machine.
 """
+import sys
 
 
 class Target:
@@ -32,9 +33,16 @@ class Target:
         return "met" if met else "MISSED"
 
 
+# CPython 3.13 does not specialise keyword calls (CALL_KW is specialised
+# from 3.14 on): it dispatches pressed(key=65) through PyObject_Vectorcall,
+# about 40 instructions more than the positional call's dispatch, none of
+# them the module's (the instructions section shows where they go), so the
+# keyword figure's bound is wider there by that share.
+KEYWORD_BOUND = {(3, 13): 1.25}
+
 TARGETS = [
     Target("instructions: pressed / vectorcall floor", most=1.12),
-    Target("instructions: keyword / positional", most=1.20),
+    Target("instructions: keyword / positional", most=KEYWORD_BOUND.get(sys.version_info[:2], 1.20)),
     Target("time: ctypes / pressed", least=10),
     Target("memory blocks per call (largest)", most=0, digits=6),
 ]

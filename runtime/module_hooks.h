@@ -12,7 +12,11 @@
 struct __Pyx_CodeObjectCache;
 
 struct __Pyx_RuntimeModule {
-    PyObject *const *module_dict;     // globals of traceback frames
+    // Globals of traceback frames.  It must hold __builtins__, as a module's
+    // execute step sets it: CPython 3.13 looks a new frame's builtins up
+    // there while the exception being recorded is pending, and without
+    // them makes no frame, and so no record.
+    PyObject *const *module_dict;
     PyObject *const *source_path;     // file name of traceback records
     PyTypeObject *const *function_type;
     __Pyx_CodeObjectCache *code_cache;

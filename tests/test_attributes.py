@@ -263,19 +263,30 @@ def test_annotate_returning_null_without_error():
         f.__annotations__
 
 
-def test_annotationlib_and_wraps(key):
-    import annotationlib
-    assert annotationlib.get_annotations(key.pressed) == {}
+def library_annotations():
+    """The library's reader of annotations and the keyword sets to read them
+    with: annotationlib's in each format it evaluates, or on 3.13, which has
+    no annotationlib, inspect.get_annotations."""
+    if sys.version_info >= (3, 14):
+        import annotationlib
+        return annotationlib.get_annotations, [{"format": annotationlib.Format.VALUE},
+                                               {"format": annotationlib.Format.FORWARDREF}]
+    return inspect.get_annotations, [{}, {"eval_str": True}]
+
+
+def test_library_annotations_and_wraps(key):
+    get_annotations, formats = library_annotations()
+    assert get_annotations(key.pressed) == {}
     f = rt.make("o")
     f.__annotate__ = lambda format: {"key": int}
-    for format in (annotationlib.Format.VALUE, annotationlib.Format.FORWARDREF):
-        assert annotationlib.get_annotations(f, format=format) == {"key": int}
+    for kwargs in formats:
+        assert get_annotations(f, **kwargs) == {"key": int}
     for wrapped, annotations in ((key.pressed, {}), (f, {"key": int})):
         @functools.wraps(wrapped)
         def wrapper(*args):
             return wrapped(*args)
         assert wrapper.__annotations__ == annotations
-        assert annotationlib.get_annotations(wrapper) == annotations
+        assert get_annotations(wrapper) == annotations
 
 
 def test_coroutine_marker():

@@ -14,10 +14,14 @@ import sys
 
 import pytest
 
+import headless
 from conftest import (BUILD_ENV, EXT_SUFFIX, LIBC, RAYLIB_DIR, VARIANT, VERSION, bundled_raylib, c_library,
                       needed, once, per_version_and_musl)
+from test_headless import answers_without_a_window
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
+# The versions the test command runs, whose wheels scripts/dist makes.
+VERSIONS = os.environ.get("TOBRIM_VERSIONS", "3.13 3.14 3.15").split()
 PACKAGE_VERSION = re.search(r'__version__ = "(.+)"', (ROOT / "src/tobrim/key/_version.py").read_text())[1]
 
 # Builds for this interpreter run in each version's release run and in the
@@ -123,7 +127,7 @@ def test_docs_name_the_routes():
     the bootstrap and the release files for contributors: each is run by a
     test below."""
     wheels, sdist = readme_blocks()
-    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14", "python3.14t"]
+    assert [c.split()[0] for c in commands(wheels)] == ["python3.13", "python3.14", "python3.15", "python3.14", "python3.14t"]
     assert commands(sdist) == ["python3.14 -m pip install tobrim_key-*.tar.gz"]
     after_bootstrap, dist = checkout_blocks()
     assert commands(after_bootstrap)[0] == "scripts/bootstrap" and commands(dist) == ["scripts/dist"]
@@ -183,7 +187,7 @@ def test_readme_route_from_the_sdist(tmp_path):
 
 # The README's wheel lines by the interpreter they name: its variable in
 # the bootstrap's env.sh.
-WHEEL_LINES = {"manylinux": {"python3.14": "TOBRIM_PYTHON_3_14", "python3.15": "TOBRIM_PYTHON_3_15"},
+WHEEL_LINES = {"manylinux": {f"python{v}": f"TOBRIM_PYTHON_{v.replace('.', '_')}" for v in VERSIONS},
                "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"}}
 WHEEL_LINES["manylinux"]["python3.14t"] = "TOBRIM_PYTHON_3_14T"
 
@@ -195,12 +199,13 @@ def test_readme_dist(tmp_path):
     named last (it checks them itself: licences, layout, what the musl
     wheel's files need, install and import elsewhere).  Then the README's
     line for each wheel, run where they are with its interpreter first on
-    the path, installs the wheel that interpreter can use."""
+    the path, installs the wheel that interpreter can use, which imports
+    and answers from another folder, also where X11 and GL cannot load."""
     repo = copy_repo(tmp_path / "repo")
     proc = run(["bash", "-euo", "pipefail", "-c", checkout_blocks()[1]], repo, clean_env(), timeout=1800)
     lines = proc.stdout.splitlines()
     musl = bool(os.environ.get("TOBRIM_PYTHON_MUSL"))
-    tags = [("cp314", r"manylinux_2_\d+_x86_64"), ("cp315", r"manylinux_2_\d+_x86_64")]
+    tags = [("cp" + v.replace(".", ""), r"manylinux_2_\d+_x86_64") for v in VERSIONS]
     if musl:
         tags.append(("cp314", r"musllinux_1_2_x86_64"))
     else:
@@ -227,6 +232,10 @@ def test_readme_dist(tmp_path):
         run(["bash", "-euo", "pipefail", "-c", line], repo / "dist", env)
         path, version, answer = import_elsewhere(folder / "bin/python", tmp_path / "elsewhere", env)
         assert path.is_relative_to(folder) and (version, answer) == (PACKAGE_VERSION, "False"), line
+        if headless.refused() is None:
+            proc = headless.run_hidden(folder / "bin/python", headless.QUERIES, tmp_path / "elsewhere", env)
+            assert proc.returncode == 0, (line, proc.stdout + proc.stderr)
+            assert answers_without_a_window(proc.stdout)[0] == str(path), line
 
 
 @pytest.mark.skipif(VARIANT != "musl", reason="runs in the musl run")

@@ -29,7 +29,10 @@ verify_mypy() {
 }
 
 install_mypy() {
-    if [ "$(cut -d' ' -f1-3 "$MYPY_STAMP" 2>/dev/null)" = "$MYPY_STAMP_WANT" ] \
+    local stamp
+    stamp=$(cat "$MYPY_STAMP" 2>/dev/null || true)
+    # The stamp ends with the version installed, which is not asked for.
+    if [ "${stamp% python3-mypy=*}" = "$MYPY_STAMP_WANT" ] \
         && [ -d "$P/usr/lib/python3/dist-packages/mypy" ]; then
         return 0
     fi

@@ -324,6 +324,14 @@ __PYX_EXPORT PyObject *PyInit__runtime_test(void) {
     if (m == nullptr)
         return nullptr;
     state.module_dict = Py_NewRef(PyModule_GetDict(m));
+    // As a module's execute step does: the traceback frames' builtins.
+    PyObject *builtins = PyImport_AddModuleRef("builtins");
+    if (builtins == nullptr || PyDict_SetItemString(state.module_dict, "__builtins__", builtins) < 0) {
+        Py_XDECREF(builtins);
+        Py_DECREF(m);
+        return nullptr;
+    }
+    Py_DECREF(builtins);
     state.source_path = PyUnicode_FromString("tests/ext/runtime_test.cpp");
     state.str_annotate = PyUnicode_InternFromString("__annotate__");
     state.str_asyncio_coroutines = PyUnicode_InternFromString("asyncio.coroutines");
