@@ -346,3 +346,16 @@ def test_python_files_come_and_go_with_the_sources(tmp_path):
         assert (root / "tobrim/key/extra/__init__.pyi").exists()
         assert (root / "tobrim/key/_release.py").exists()
     assert not (tree / "tobrim/key/_version.py").exists()
+
+
+@once
+@pytest.mark.skipif(not shutil.which("python3.11"), reason="needs an interpreter of an unsupported "
+                    "version (the system's python3.11)")
+def test_configure_refuses_other_versions(tmp_path):
+    """An interpreter of another version is refused in one line that names
+    the versions the module builds for."""
+    proc = run(["cmake", "-S", str(ROOT), "-B", str(tmp_path / "build"),
+                f"-DPython_EXECUTABLE={shutil.which('python3.11')}"], ROOT, clean_env(), check=False)
+    assert proc.returncode != 0
+    (line,) = [l for l in proc.stderr.splitlines() if "tobrim.key builds for" in l]
+    assert "CPython 3.13, 3.14 or 3.15 with its headers, and found none" in line, proc.stderr
