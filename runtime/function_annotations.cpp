@@ -12,12 +12,19 @@
 // creates nothing: it is null until __dict__ is read, an attribute is set or
 // the __annotate__ setter stores its entry, and again once the collector has
 // cleared the object.  (For a type that stores attributes inline, the
-// interpreter would make the dict here, from those attributes.)
+// interpreter would make the dict here, from those attributes.)  The
+// interpreter replaces the managed dict under the object's critical
+// section, so the pointer is read and the reference taken under it.
 static PyObject *__Pyx_CyFunction_InstanceDict(PyObject *op) {
     PyObject **dictptr = _PyObject_GetDictPtr(op);
-    if (dictptr == nullptr || *dictptr == nullptr || !PyDict_Check(*dictptr))
+    if (dictptr == nullptr)
         return nullptr;
-    return Py_NewRef(*dictptr);
+    PyObject *dict;
+    Py_BEGIN_CRITICAL_SECTION(op);
+    dict = *dictptr;
+    dict = dict != nullptr && PyDict_Check(dict) ? Py_NewRef(dict) : nullptr;
+    Py_END_CRITICAL_SECTION();
+    return dict;
 }
 
 // 1 with a new reference in *entry, 0 when there is none, -1 on error.
@@ -82,8 +89,8 @@ static PyObject *__Pyx_PyObject_CallOneArg(PyObject *func, PyObject *arg) {
 
 PyObject *__Pyx_CyFunction_get_annotations(PyObject *op, void *) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    if (f->func_annotations != nullptr)
-        return Py_NewRef(f->func_annotations);
+    if (PyObject *annotations = __Pyx_CyFunction_GetField(op, &f->func_annotations))
+        return annotations;
     PyObject *annotate;
     if (__Pyx_CyFunction_get_annotate_from_dict_if_exists(op, &annotate) < 0)
         return nullptr;
@@ -104,16 +111,14 @@ PyObject *__Pyx_CyFunction_get_annotations(PyObject *op, void *) noexcept {
             return nullptr;
         }
         // The call ran Python code; whatever it stored meanwhile is replaced.
-        Py_XSETREF(f->func_annotations, result);
-        return Py_NewRef(result);
+        __Pyx_CyFunction_SetField(op, &f->func_annotations, result);
+        return result;
     }
     Py_XDECREF(annotate);
-    if (f->func_annotations == nullptr) {
-        f->func_annotations = PyDict_New();
-        if (f->func_annotations == nullptr)
-            return nullptr;
-    }
-    return Py_NewRef(f->func_annotations);
+    PyObject *made = PyDict_New();
+    if (made == nullptr)
+        return nullptr;
+    return __Pyx_CyFunction_PublishField(op, &f->func_annotations, made);
 }
 
 int __Pyx_CyFunction_set_annotations(PyObject *op, PyObject *value, void *) noexcept {
@@ -124,7 +129,7 @@ int __Pyx_CyFunction_set_annotations(PyObject *op, PyObject *value, void *) noex
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    Py_XSETREF(f->func_annotations, Py_XNewRef(value));
+    __Pyx_CyFunction_SetField(op, &f->func_annotations, value);
     PyObject *dict = __Pyx_CyFunction_InstanceDict(op);
     if (dict == nullptr)
         return 0;
@@ -177,7 +182,7 @@ int __Pyx_CyFunction_set_annotate(PyObject *op, PyObject *value, void *) noexcep
             PyErr_SetString(PyExc_TypeError, "__annotate__ must be callable or None");
             return -1;
         }
-        Py_CLEAR(f->func_annotations);
+        __Pyx_CyFunction_SetField(op, &f->func_annotations, nullptr);
     }
     PyObject *dict = PyObject_GenericGetDict(op, nullptr);
     if (dict == nullptr)
@@ -221,16 +226,11 @@ static PyObject *__Pyx_CyFunction_get_is_coroutine_value(__pyx_CyFunctionObject 
 
 PyObject *__Pyx_CyFunction_get_is_coroutine(PyObject *op, void *) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    if (f->func_is_coroutine != nullptr)
-        return Py_NewRef(f->func_is_coroutine);
+    if (PyObject *value = __Pyx_CyFunction_GetField(op, &f->func_is_coroutine))
+        return value;
     PyObject *value = __Pyx_CyFunction_get_is_coroutine_value(f);
     if (value == nullptr)
         return nullptr;
     // The import ran Python code; a value stored meanwhile is kept.
-    if (f->func_is_coroutine != nullptr) {
-        Py_DECREF(value);
-        return Py_NewRef(f->func_is_coroutine);
-    }
-    f->func_is_coroutine = value;
-    return Py_NewRef(value);
+    return __Pyx_CyFunction_PublishField(op, &f->func_is_coroutine, value);
 }

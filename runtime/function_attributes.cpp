@@ -7,18 +7,14 @@
 // including other modules' objects with docs and defaults getters.
 #include "function_object.h"
 
-// Stores a new reference over a field, releasing the old value afterwards.
-static void __Pyx_SetField(PyObject **field, PyObject *value) {
-    Py_XSETREF(*field, Py_NewRef(value));
-}
-
 // The name setters: str or a str subclass, stored as it is; no deletion.
-static int __Pyx_SetStrField(PyObject **field, PyObject *value, const char *message) {
+static int __Pyx_SetStrField(PyObject *op, PyObject **field, PyObject *value,
+                             const char *message) {
     if (value == nullptr || !PyType_HasFeature(Py_TYPE(value), Py_TPFLAGS_UNICODE_SUBCLASS)) {
         PyErr_SetString(PyExc_TypeError, message);
         return -1;
     }
-    __Pyx_SetField(field, value);
+    __Pyx_CyFunction_SetField(op, field, value);
     return 0;
 }
 
@@ -26,27 +22,27 @@ static int __Pyx_SetStrField(PyObject **field, PyObject *value, const char *mess
 
 static PyObject *__Pyx_CyFunction_get_name(PyObject *op, void *) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    if (f->func_name == nullptr) {
-        f->func_name = PyUnicode_InternFromString(f->func.func.m_ml->ml_name);
-        if (f->func_name == nullptr)
-            return nullptr;
-    }
-    return Py_NewRef(f->func_name);
+    if (PyObject *name = __Pyx_CyFunction_GetField(op, &f->func_name))
+        return name;
+    PyObject *made = PyUnicode_InternFromString(f->func.func.m_ml->ml_name);
+    if (made == nullptr)
+        return nullptr;
+    return __Pyx_CyFunction_PublishField(op, &f->func_name, made);
 }
 
 static int __Pyx_CyFunction_set_name(PyObject *op, PyObject *value, void *) noexcept {
-    return __Pyx_SetStrField(&__Pyx_CyFunction_Cast(op)->func_name, value,
+    return __Pyx_SetStrField(op, &__Pyx_CyFunction_Cast(op)->func_name, value,
                              "__name__ must be set to a string object");
 }
 
 // A cleared object has no qualified name; it answers None.
 static PyObject *__Pyx_CyFunction_get_qualname(PyObject *op, void *) noexcept {
-    PyObject *q = __Pyx_CyFunction_Cast(op)->func_qualname;
-    return Py_NewRef(q ? q : Py_None);
+    PyObject *q = __Pyx_CyFunction_GetField(op, &__Pyx_CyFunction_Cast(op)->func_qualname);
+    return q ? q : Py_NewRef(Py_None);
 }
 
 static int __Pyx_CyFunction_set_qualname(PyObject *op, PyObject *value, void *) noexcept {
-    return __Pyx_SetStrField(&__Pyx_CyFunction_Cast(op)->func_qualname, value,
+    return __Pyx_SetStrField(op, &__Pyx_CyFunction_Cast(op)->func_qualname, value,
                              "__qualname__ must be set to a string object");
 }
 
@@ -55,19 +51,19 @@ static int __Pyx_CyFunction_set_qualname(PyObject *op, PyObject *value, void *) 
 // None is not cached, so a later read looks at the definition again.
 static PyObject *__Pyx_CyFunction_get_doc(PyObject *op, void *) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    if (f->func_doc == nullptr) {
-        const char *doc = f->func.func.m_ml->ml_doc;
-        if (doc == nullptr)
-            Py_RETURN_NONE;
-        f->func_doc = PyUnicode_FromString(doc);
-        if (f->func_doc == nullptr)
-            return nullptr;
-    }
-    return Py_NewRef(f->func_doc);
+    if (PyObject *doc = __Pyx_CyFunction_GetField(op, &f->func_doc))
+        return doc;
+    const char *doc = f->func.func.m_ml->ml_doc;
+    if (doc == nullptr)
+        Py_RETURN_NONE;
+    PyObject *made = PyUnicode_FromString(doc);
+    if (made == nullptr)
+        return nullptr;
+    return __Pyx_CyFunction_PublishField(op, &f->func_doc, made);
 }
 
 static int __Pyx_CyFunction_set_doc(PyObject *op, PyObject *value, void *) noexcept {
-    __Pyx_SetField(&__Pyx_CyFunction_Cast(op)->func_doc, value ? value : Py_None);
+    __Pyx_CyFunction_SetField(op, &__Pyx_CyFunction_Cast(op)->func_doc, value ? value : Py_None);
     return 0;
 }
 
@@ -87,10 +83,11 @@ static PyObject *__Pyx_CyFunction_get_code(PyObject *op, void *) noexcept {
 
 // --- __defaults__, __kwdefaults__ -------------------------------------------
 
-// Fills both defaults fields from the defaults getter.  A result that is
-// not a tuple of at least two items stores nothing.
+// Fills both defaults fields from the defaults getter, together.  A result
+// that is not a tuple of at least two items stores nothing.
 static int __Pyx_CyFunction_init_defaults(__pyx_CyFunctionObject *f) {
-    PyObject *res = f->defaults_getter(reinterpret_cast<PyObject *>(f));
+    PyObject *op = reinterpret_cast<PyObject *>(f);
+    PyObject *res = f->defaults_getter(op);
     if (res == nullptr)
         return -1;
     if (!PyTuple_Check(res) || PyTuple_GET_SIZE(res) < 2) {
@@ -98,18 +95,29 @@ static int __Pyx_CyFunction_init_defaults(__pyx_CyFunctionObject *f) {
         Py_DECREF(res);
         return -1;
     }
-    __Pyx_SetField(&f->defaults_tuple, PyTuple_GET_ITEM(res, 0));
-    __Pyx_SetField(&f->defaults_kwdict, PyTuple_GET_ITEM(res, 1));
+    PyObject *old_tuple, *old_kwdict;
+    Py_BEGIN_CRITICAL_SECTION(op);
+    old_tuple = f->defaults_tuple;
+    old_kwdict = f->defaults_kwdict;
+    f->defaults_tuple = Py_NewRef(PyTuple_GET_ITEM(res, 0));
+    f->defaults_kwdict = Py_NewRef(PyTuple_GET_ITEM(res, 1));
+    Py_END_CRITICAL_SECTION();
+    Py_XDECREF(old_tuple);
+    Py_XDECREF(old_kwdict);
     Py_DECREF(res);
     return 0;
 }
 
 static PyObject *__Pyx_CyFunction_get_defaults_field(__pyx_CyFunctionObject *f,
                                                      PyObject **field) {
-    if (*field == nullptr && f->defaults_getter != nullptr &&
-        __Pyx_CyFunction_init_defaults(f) < 0)
-        return nullptr;
-    return Py_NewRef(*field ? *field : Py_None);
+    PyObject *op = reinterpret_cast<PyObject *>(f);
+    PyObject *value = __Pyx_CyFunction_GetField(op, field);
+    if (value == nullptr && f->defaults_getter != nullptr) {
+        if (__Pyx_CyFunction_init_defaults(f) < 0)
+            return nullptr;
+        value = __Pyx_CyFunction_GetField(op, field);
+    }
+    return value ? value : Py_NewRef(Py_None);
 }
 
 static PyObject *__Pyx_CyFunction_get_defaults(PyObject *op, void *) noexcept {
@@ -124,7 +132,7 @@ static PyObject *__Pyx_CyFunction_get_kwdefaults(PyObject *op, void *) noexcept 
 
 // The stored value is only reported back: binding never reads it, as the
 // warning says.
-static int __Pyx_CyFunction_set_defaults_field(PyObject **field, PyObject *value,
+static int __Pyx_CyFunction_set_defaults_field(PyObject *op, PyObject **field, PyObject *value,
                                                unsigned long type_flag, const char *type_error,
                                                const char *warning) {
     if (value == nullptr)
@@ -135,13 +143,13 @@ static int __Pyx_CyFunction_set_defaults_field(PyObject **field, PyObject *value
     }
     if (PyErr_WarnEx(PyExc_RuntimeWarning, warning, 1) < 0)
         return -1;
-    __Pyx_SetField(field, value);
+    __Pyx_CyFunction_SetField(op, field, value);
     return 0;
 }
 
 static int __Pyx_CyFunction_set_defaults(PyObject *op, PyObject *value, void *) noexcept {
     return __Pyx_CyFunction_set_defaults_field(
-        &__Pyx_CyFunction_Cast(op)->defaults_tuple, value, Py_TPFLAGS_TUPLE_SUBCLASS,
+        op, &__Pyx_CyFunction_Cast(op)->defaults_tuple, value, Py_TPFLAGS_TUPLE_SUBCLASS,
         "__defaults__ must be set to a tuple object",
         "changes to cyfunction.__defaults__ will not currently affect the values used in "
         "function calls");
@@ -149,7 +157,7 @@ static int __Pyx_CyFunction_set_defaults(PyObject *op, PyObject *value, void *) 
 
 static int __Pyx_CyFunction_set_kwdefaults(PyObject *op, PyObject *value, void *) noexcept {
     return __Pyx_CyFunction_set_defaults_field(
-        &__Pyx_CyFunction_Cast(op)->defaults_kwdict, value, Py_TPFLAGS_DICT_SUBCLASS,
+        op, &__Pyx_CyFunction_Cast(op)->defaults_kwdict, value, Py_TPFLAGS_DICT_SUBCLASS,
         "__kwdefaults__ must be set to a dict object",
         "changes to cyfunction.__kwdefaults__ will not currently affect the values used in "
         "function calls");

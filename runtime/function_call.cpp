@@ -16,34 +16,42 @@ static int __Pyx_PyDict_NextRef(PyObject *dict, Py_ssize_t *pos, PyObject **key,
 
 // Keyword dict to argument vector and keyword-name tuple.  No Python code
 // runs between reading the count and the end of the loop, so the dict
-// cannot change under it.
+// cannot change under it; without the GIL, the dict's critical section
+// keeps other threads from changing it meanwhile.
 __PYX_COLD static PyObject *__Pyx_PyVectorcall_FastCallDict_kw(PyObject *func,
                                                               vectorcallfunc vc,
                                                               PyObject *const *args,
                                                               Py_ssize_t nargs, PyObject *kw) {
-    Py_ssize_t nkw = PyDict_GET_SIZE(kw);
-    PyObject **newargs =
-        static_cast<PyObject **>(PyMem_Malloc(static_cast<size_t>(nargs + nkw) * sizeof(PyObject *)));
+    PyObject **newargs = nullptr;
+    PyObject *kwnames = nullptr;
+    Py_ssize_t nkw = 0;
+    unsigned long keys_are_strings = Py_TPFLAGS_UNICODE_SUBCLASS;
+    Py_BEGIN_CRITICAL_SECTION(kw);
+    nkw = PyDict_GET_SIZE(kw);
+    newargs = static_cast<PyObject **>(
+        PyMem_Malloc(static_cast<size_t>(nargs + nkw) * sizeof(PyObject *)));
+    kwnames = newargs != nullptr ? PyTuple_New(nkw) : nullptr;
+    if (kwnames != nullptr) {
+        Py_ssize_t pos = 0, i = 0;
+        PyObject *key, *value;
+        while (__Pyx_PyDict_NextRef(kw, &pos, &key, &value)) {
+            keys_are_strings &= Py_TYPE(key)->tp_flags;
+            PyTuple_SET_ITEM(kwnames, i, key);
+            newargs[nargs + i] = value;
+            i++;
+        }
+    }
+    Py_END_CRITICAL_SECTION();
     if (newargs == nullptr) {
         PyErr_NoMemory();
         return nullptr;
     }
-    for (Py_ssize_t i = 0; i < nargs; i++)
-        newargs[i] = args[i];
-    PyObject *kwnames = PyTuple_New(nkw);
     if (kwnames == nullptr) {
         PyMem_Free(newargs);
         return nullptr;
     }
-    Py_ssize_t pos = 0, i = 0;
-    PyObject *key, *value;
-    unsigned long keys_are_strings = Py_TPFLAGS_UNICODE_SUBCLASS;
-    while (__Pyx_PyDict_NextRef(kw, &pos, &key, &value)) {
-        keys_are_strings &= Py_TYPE(key)->tp_flags;
-        PyTuple_SET_ITEM(kwnames, i, key);
-        newargs[nargs + i] = value;
-        i++;
-    }
+    for (Py_ssize_t i = 0; i < nargs; i++)
+        newargs[i] = args[i];
     PyObject *res;
     if (keys_are_strings == 0) {
         PyErr_SetString(PyExc_TypeError, "keywords must be strings");
@@ -52,7 +60,7 @@ __PYX_COLD static PyObject *__Pyx_PyVectorcall_FastCallDict_kw(PyObject *func,
         res = vc(func, newargs, static_cast<size_t>(nargs), kwnames);
     }
     Py_DECREF(kwnames);
-    for (i = 0; i < nkw; i++)
+    for (Py_ssize_t i = 0; i < nkw; i++)
         Py_DECREF(newargs[nargs + i]);
     PyMem_Free(newargs);
     return res;
@@ -121,12 +129,14 @@ PyObject *__Pyx_CyFunction_CallAsMethod(PyObject *func, PyObject *args, PyObject
             Py_DECREF(rest);
             // A cleared object has no qualified name left; its definition's
             // name stands in.
-            if (f->func_qualname != nullptr)
+            PyObject *qualname = __Pyx_CyFunction_GetField(func, &f->func_qualname);
+            if (qualname != nullptr)
                 PyErr_Format(PyExc_TypeError, "unbound method %.200S() needs an argument",
-                             f->func_qualname);
+                             qualname);
             else
                 PyErr_Format(PyExc_TypeError, "unbound method %.200s() needs an argument",
                              f->func.func.m_ml->ml_name);
+            Py_XDECREF(qualname);
             return nullptr;
         }
         PyObject *result = __Pyx_CyFunction_CallMethod(func, self, rest, kw);

@@ -258,17 +258,21 @@ static int __Pyx_CyFunction_traverse(PyObject *op, visitproc visit, void *arg) n
 // definition instead.
 static PyObject *__Pyx_CyFunction_repr(PyObject *op) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    return PyUnicode_FromFormat("<cyfunction %V at %p>", f->func_qualname,
-                                f->func.func.m_ml->ml_name, static_cast<void *>(op));
+    PyObject *qualname = __Pyx_CyFunction_GetField(op, &f->func_qualname);
+    PyObject *repr = PyUnicode_FromFormat("<cyfunction %V at %p>", qualname,
+                                          f->func.func.m_ml->ml_name, static_cast<void *>(op));
+    Py_XDECREF(qualname);
+    return repr;
 }
 
 // Pickling treats a string result as the name of a global: the function is
 // pickled by reference to its __module__ and qualified name.
 static PyObject *__Pyx_CyFunction_reduce(PyObject *op, PyObject *) noexcept {
     __pyx_CyFunctionObject *f = __Pyx_CyFunction_Cast(op);
-    if (__PYX_UNLIKELY(f->func_qualname == nullptr))
+    PyObject *qualname = __Pyx_CyFunction_GetField(op, &f->func_qualname);
+    if (__PYX_UNLIKELY(qualname == nullptr))
         return PyUnicode_FromString(f->func.func.m_ml->ml_name);
-    return Py_NewRef(f->func_qualname);
+    return qualname;
 }
 
 static PyObject *__Pyx_PyMethod_New(PyObject *func, PyObject *self, PyObject *) noexcept {

@@ -16,6 +16,7 @@
 #define TOBRIM_RUNTIME_FUNCTION_OBJECT_H
 
 #include "config.h"
+#include "free_threading.h"
 #include "keywords.h"
 #include "module_hooks.h"
 #include "traceback.h"
@@ -46,11 +47,65 @@ struct __pyx_CyFunctionObject {
     PyObject *func_is_coroutine;
 };
 
-static_assert(sizeof(void *) != 8 || sizeof(__pyx_CyFunctionObject) == 168,
+static_assert(sizeof(void *) != 8 || sizeof(__pyx_CyFunctionObject) == __PYX_FUNCTION_RECORD_SIZE,
               "the record size is shared with other modules through the registry");
 
 static inline __pyx_CyFunctionObject *__Pyx_CyFunction_Cast(PyObject *op) {
     return reinterpret_cast<__pyx_CyFunctionObject *>(op);
+}
+
+// --- fields that change after creation --------------------------------------
+//
+// Names, doc, defaults, annotations and the coroutine marker are made on
+// first read or set at any time.  Each is read and stored under the
+// object's critical section (nothing without the GIL, where the lock
+// serialises every entry), so that a reader never takes a reference to a
+// value a setter on another thread has released, nor sees a half-made one.
+
+// A new reference to the field's value, or null when it is empty.
+static inline PyObject *__Pyx_CyFunction_GetField(PyObject *op, PyObject *const *field) {
+    PyObject *value;
+    (void)op;  // with the GIL the section is empty braces
+    Py_BEGIN_CRITICAL_SECTION(op);
+    value = Py_XNewRef(*field);
+    Py_END_CRITICAL_SECTION();
+    return value;
+}
+
+// Stores a new reference to `value` (or null) in the field and returns the
+// old value, for the caller to release once the section is left: the store
+// comes first, so code run by the release never sees the old value.
+static inline PyObject *__Pyx_CyFunction_SwapField(PyObject *op, PyObject **field,
+                                                   PyObject *value) {
+    PyObject *old;
+    (void)op;
+    Py_BEGIN_CRITICAL_SECTION(op);
+    old = *field;
+    *field = Py_XNewRef(value);
+    Py_END_CRITICAL_SECTION();
+    return old;
+}
+
+static inline void __Pyx_CyFunction_SetField(PyObject *op, PyObject **field, PyObject *value) {
+    Py_XDECREF(__Pyx_CyFunction_SwapField(op, field, value));
+}
+
+// Publishes a value made for an empty field (the reference is stolen) and
+// returns a new reference to the field's value: the one made, or the one
+// another thread published first.
+static inline PyObject *__Pyx_CyFunction_PublishField(PyObject *op, PyObject **field,
+                                                      PyObject *made) {
+    PyObject *value;
+    (void)op;
+    Py_BEGIN_CRITICAL_SECTION(op);
+    if (*field == nullptr) {
+        *field = made;
+        made = nullptr;
+    }
+    value = Py_NewRef(*field);
+    Py_END_CRITICAL_SECTION();
+    Py_XDECREF(made);
+    return value;
 }
 
 // The self rule: the first positional argument becomes the wrapper's self.

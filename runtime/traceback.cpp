@@ -28,47 +28,54 @@ static int __pyx_bisect_code_objects(const __Pyx_CodeObjectCacheEntry *entries, 
     return mid + 1;
 }
 
+// The cached code object for `line` as a new reference, taken under the
+// cache's lock so that it stays alive while the record uses it, whatever
+// another thread then stores at that line.
 static PyCodeObject *__pyx__find_code_object(__Pyx_CodeObjectCache *cache, int line) {
-    if (cache->entries == nullptr)
-        return nullptr;
-    int pos = __pyx_bisect_code_objects(cache->entries, cache->count, line);
-    if (pos >= cache->count || cache->entries[pos].code_line != line)
-        return nullptr;
-    return reinterpret_cast<PyCodeObject *>(
-        Py_NewRef(reinterpret_cast<PyObject *>(cache->entries[pos].code_object)));
+    PyCodeObject *code = nullptr;
+    __Pyx_Lock_Acquire(&cache->lock);
+    if (cache->entries != nullptr) {
+        int pos = __pyx_bisect_code_objects(cache->entries, cache->count, line);
+        if (pos < cache->count && cache->entries[pos].code_line == line)
+            code = reinterpret_cast<PyCodeObject *>(
+                Py_NewRef(reinterpret_cast<PyObject *>(cache->entries[pos].code_object)));
+    }
+    __Pyx_Lock_Release(&cache->lock);
+    return code;
 }
 
-// Running out of memory here only means the code object is not cached.
-static void __pyx__insert_code_object(__Pyx_CodeObjectCache *cache, int line,
-                                      PyCodeObject *code) {
+// Running out of memory here only means the code object is not cached.  A
+// code object replaced at the same line is returned, to be released once
+// the lock is let go.
+static PyCodeObject *__pyx__insert_code_object_locked(__Pyx_CodeObjectCache *cache, int line,
+                                                      PyCodeObject *code) {
     enum { step = 64 };
     if (cache->entries == nullptr) {
         auto *entries = static_cast<__Pyx_CodeObjectCacheEntry *>(
             PyMem_Malloc(step * sizeof(__Pyx_CodeObjectCacheEntry)));
         if (entries == nullptr)
-            return;
+            return nullptr;
         cache->entries = entries;
         cache->count = 1;
         cache->max_count = step;
         entries[0].code_line = line;
         entries[0].code_object = reinterpret_cast<PyCodeObject *>(
             Py_NewRef(reinterpret_cast<PyObject *>(code)));
-        return;
+        return nullptr;
     }
     int pos = __pyx_bisect_code_objects(cache->entries, cache->count, line);
     if (pos < cache->count && cache->entries[pos].code_line == line) {
         PyCodeObject *old = cache->entries[pos].code_object;
         cache->entries[pos].code_object = reinterpret_cast<PyCodeObject *>(
             Py_NewRef(reinterpret_cast<PyObject *>(code)));
-        Py_DECREF(old);
-        return;
+        return old;
     }
     if (cache->count == cache->max_count) {
         int new_max = cache->max_count + step;
         auto *entries = static_cast<__Pyx_CodeObjectCacheEntry *>(PyMem_Realloc(
             cache->entries, static_cast<size_t>(new_max) * sizeof(__Pyx_CodeObjectCacheEntry)));
         if (entries == nullptr)
-            return;
+            return nullptr;
         cache->entries = entries;
         cache->max_count = new_max;
     }
@@ -78,6 +85,15 @@ static void __pyx__insert_code_object(__Pyx_CodeObjectCache *cache, int line,
     cache->entries[pos].code_object =
         reinterpret_cast<PyCodeObject *>(Py_NewRef(reinterpret_cast<PyObject *>(code)));
     cache->count++;
+    return nullptr;
+}
+
+static void __pyx__insert_code_object(__Pyx_CodeObjectCache *cache, int line,
+                                      PyCodeObject *code) {
+    __Pyx_Lock_Acquire(&cache->lock);
+    PyCodeObject *replaced = __pyx__insert_code_object_locked(cache, line, code);
+    __Pyx_Lock_Release(&cache->lock);
+    Py_XDECREF(reinterpret_cast<PyObject *>(replaced));
 }
 
 // --- the pending exception, set aside and put back -------------------------

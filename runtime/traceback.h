@@ -7,6 +7,7 @@
 #define TOBRIM_RUNTIME_TRACEBACK_H
 
 #include "config.h"
+#include "free_threading.h"
 
 struct __Pyx_CodeObjectCacheEntry {
     PyCodeObject *code_object;  // owned
@@ -14,11 +15,13 @@ struct __Pyx_CodeObjectCacheEntry {
 };
 
 // Entries 0 to count - 1 are sorted by strictly increasing line.  The
-// storage grows 64 entries at a time and is never freed.
+// storage grows 64 entries at a time and is never freed.  Without the GIL
+// the lock guards the three fields (with it, the lock is nothing).
 struct __Pyx_CodeObjectCache {
     int count;
     int max_count;
     __Pyx_CodeObjectCacheEntry *entries;
+    [[no_unique_address]] __Pyx_Lock lock;
 };
 
 // Adds the newest traceback entry "funcname" at `py_line` to the pending

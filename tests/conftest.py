@@ -14,7 +14,10 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 DEBUG = hasattr(sys, "gettotalrefcount")
-VERSION = "%d.%d" % sys.version_info[:2]
+# The free-threaded build is its own version here, "3.14t", as its files
+# (python3.14t, the cp314t wheel tag) name it.
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+VERSION = "%d.%d%s" % (*sys.version_info[:2], "t" if FREE_THREADED else "")
 # The file-name suffix of this interpreter's extension modules, e.g.
 # ".cpython-314-x86_64-linux-gnu.so" (glibc) or "...-linux-musl.so" (musl).
 EXT_SUFFIX = sysconfig.get_config_var("EXT_SUFFIX")
@@ -33,7 +36,7 @@ SANITIZED = VARIANT == "asan"
 # on this machine: the core tier runs there.
 EMULATED = VARIANT == "aarch64"
 TREE = pathlib.Path(os.environ.get("TOBRIM_TREE") or ROOT / "build" / (
-    "cp%d%d-%s" % (*sys.version_info[:2], VARIANT)) / "tree").resolve()
+    "cp%s-%s" % (VERSION.replace(".", ""), VARIANT)) / "tree").resolve()
 # The raylib install prefix that builds for this interpreter take: the musl
 # build of raylib for a musl interpreter, the aarch64 one for the arm64
 # interpreter (scripts/bootstrap names all three).

@@ -121,7 +121,8 @@ def test_defaults_do_not_change_binding(key):
 # --- defaults from a defaults getter (other modules' function objects) ------
 
 def test_defaults_fill_runs_once_and_sets_both():
-    positional, keywords = (1, 2), {"k": 3}
+    # Made at run time: the free-threaded build makes constants immortal.
+    positional, keywords = tuple([1, 2]), {"k": 3}
     calls = []
     f = rt.make("o", 0, None, lambda: calls.append(1) or (positional, keywords, "ignored"))
     with pytest.warns(RuntimeWarning):

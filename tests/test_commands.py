@@ -36,6 +36,9 @@ COVERED = {
     "scripts/bench": "test_bench_command",
     "scripts/memcheck": "test_memcheck_command",
     "scripts/reliability": "test_reliability_command",
+    "python3.14t -m pip install tobrim_key-": "test_install.py (the wheels)",
+    "PYTHONPATH=$(scripts/build --python 3.14t": "test_free_threaded_block",
+    "scripts/tsan": "test_tsan_command",
 }
 DOCUMENTS = ("README.md", "CONTRIBUTING.md",
              *sorted(os.path.relpath(p, ROOT) for p in glob.glob(os.path.join(ROOT, "docs", "*.md"))))
@@ -161,3 +164,17 @@ def test_arm64_block():
     (block,) = [b for b in shell_blocks("docs/arm64.md") if "scripts/build aarch64" in b]
     out = script("bash", "-euo", "pipefail", "-c", block)
     assert re.search(r" \d+ passed", out) and "failed" not in out, out
+
+
+@once
+def test_free_threaded_block():
+    (block,) = [b for b in shell_blocks("docs/free-threaded.md") if "source" in b]
+    out = script("bash", "-euo", "pipefail", "-c", block)
+    assert re.search(r" (\d+) passed", out) and "failed" not in out, out
+
+
+@once
+def test_tsan_command():
+    # Fails on any ThreadSanitizer report.
+    out = script("scripts/tsan", timeout=2400)
+    assert "== no ThreadSanitizer report" in out and re.search(r"^(\d+) passed", out, re.M), out

@@ -127,8 +127,8 @@ def test_docs_name_the_routes():
     the bootstrap and the release files for contributors: each is run by a
     test below."""
     wheels, sdist = readme_blocks()
-    assert [c.split()[0] for c in commands(wheels)] == ["python3.14", "python3.15", "python3.14",
-                                                        "python3.13", "python3.14", "python3.15"]
+    assert [c.split()[0] for c in commands(wheels)] == ["python3.13", "python3.14", "python3.15", "python3.14",
+                                                        "python3.14t", "python3.13", "python3.14", "python3.15"]
     assert commands(sdist) == ["python3.14 -m pip install tobrim_key-*.tar.gz"]
     after_bootstrap, dist = checkout_blocks()
     assert commands(after_bootstrap)[0] == "scripts/bootstrap" and commands(dist) == ["scripts/dist"]
@@ -192,6 +192,7 @@ WHEEL_LINES = {"manylinux": {f"python{v}": f"TOBRIM_PYTHON_{v.replace('.', '_')}
                "musllinux": {"python3.14": "TOBRIM_PYTHON_MUSL"},
                "aarch64": {f"python{v}": f"TOBRIM_PYTHON_ARM64_{v.replace('.', '_')}"
                            for v in ("3.13", "3.14", "3.15")}}
+WHEEL_LINES["manylinux"]["python3.14t"] = "TOBRIM_PYTHON_3_14T"
 
 
 @once
@@ -214,6 +215,9 @@ def test_readme_dist(tmp_path):
         tags.append(("cp314", r"musllinux_1_2_x86_64"))
     else:
         assert any(line.startswith("dist: no musllinux wheel: no musl interpreter: ") for line in lines), lines
+    # The free-threaded wheel (cp314-cp314t), then the aarch64 ones.
+    if os.environ.get("TOBRIM_PYTHON_3_14T"):
+        tags.append(("cp314t", r"manylinux_2_\d+_x86_64"))
     if os.environ.get("TOBRIM_PYTHON_ARM64_3_14"):
         tags += [(f"cp{v.replace('.', '')}", r"manylinux_2_\d+_aarch64")
                  for v in os.environ["TOBRIM_VERSIONS"].split()]
@@ -222,7 +226,7 @@ def test_readme_dist(tmp_path):
     sdist, wheels = lines[-1 - len(tags)], lines[-len(tags):]
     assert sdist == str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}.tar.gz")
     for (python, platform), wheel in zip(tags, wheels):
-        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{python}-{python}-"))
+        assert re.fullmatch(re.escape(str(repo / f"dist/tobrim_key-{PACKAGE_VERSION}-{python.rstrip('t')}-{python}-"))
                             + platform + r"\.whl", wheel), wheel
     assert sorted(os.listdir(repo / "dist")) == sorted(os.path.basename(f) for f in [sdist, *wheels])
 

@@ -39,5 +39,13 @@ PyMODINIT_FUNC PyInit__bench_baseline() {
         Py_DECREF(m);
         return nullptr;
     }
+#ifdef Py_GIL_DISABLED
+    // Measured on the free-threaded build with the GIL off, as the key
+    // module leaves it.
+    if (PyUnstable_Module_SetGIL(m, Py_MOD_GIL_NOT_USED) < 0) {
+        Py_DECREF(m);
+        return nullptr;
+    }
+#endif
     return m;
 }

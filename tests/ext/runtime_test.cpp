@@ -6,10 +6,6 @@
 
 #include "runtime/function_object.h"
 
-#ifdef Py_GIL_DISABLED
-#error "instance_dict reads the managed dict pointer where builds with the GIL keep it"
-#endif
-
 namespace {
 
 struct test_state {
@@ -206,16 +202,21 @@ PyObject *t_cache(PyObject *, PyObject *) {
     PyObject *lines = PyList_New(0);
     if (lines == nullptr)
         return nullptr;
+    __Pyx_Lock_Acquire(&state.code_cache.lock);
+    int max_count = state.code_cache.max_count;
     for (int i = 0; i < state.code_cache.count; i++) {
         PyObject *n = PyLong_FromLong(state.code_cache.entries[i].code_line);
         if (n == nullptr || PyList_Append(lines, n) < 0) {
             Py_XDECREF(n);
-            Py_DECREF(lines);
-            return nullptr;
+            Py_CLEAR(lines);
+            break;
         }
         Py_DECREF(n);
     }
-    return Py_BuildValue("(iN)", state.code_cache.max_count, lines);
+    __Pyx_Lock_Release(&state.code_cache.lock);
+    if (lines == nullptr)
+        return nullptr;
+    return Py_BuildValue("(iN)", max_count, lines);
 }
 
 // clear(f): empties f's fields as the collector does with a cycle.
@@ -229,17 +230,22 @@ PyObject *t_clear(PyObject *, PyObject *f) {
 }
 
 // instance_dict(f): the dict in f's managed dict pointer, or None; makes
-// none.  The pointer is read where the interpreter keeps it, three words
-// before the object (its MANAGED_DICT_OFFSET, on builds with the GIL), and
-// not through its internal headers: their mimalloc part includes C++
-// library headers, which a build with musl's compiler driver does not have.
+// none.  The pointer is read where the interpreter keeps it, some words
+// before the object (its MANAGED_DICT_OFFSET: three with the GIL, one on
+// the free-threaded build), and not through its internal headers: their
+// mimalloc part includes C++ library headers, which a build with musl's
+// compiler driver does not have.  The interpreter replaces it under the
+// object's critical section.
 PyObject *t_instance_dict(PyObject *, PyObject *f) {
     if (!Py_IS_TYPE(f, state.function_type)) {
         PyErr_SetString(PyExc_TypeError, "not a function object");
         return nullptr;
     }
-    PyObject *dict = reinterpret_cast<PyObject **>(f)[-3];
-    return Py_NewRef(none_if_null(dict));
+    PyObject *dict;
+    Py_BEGIN_CRITICAL_SECTION(f);
+    dict = Py_NewRef(none_if_null(reinterpret_cast<PyObject **>(f)[__PYX_MANAGED_DICT_SLOT]));
+    Py_END_CRITICAL_SECTION();
+    return dict;
 }
 
 // call_slot(f, args, kwargs): the type's tp_call with exactly these
@@ -334,7 +340,8 @@ __PYX_EXPORT PyObject *PyInit__runtime_test(void) {
         state.str_asyncio_coroutines == nullptr || state.str_is_coroutine == nullptr ||
         __pyx_CommonTypesMetaclass_init(&state.metaclass) < 0 ||
         __pyx_CyFunction_init(state.metaclass, &state.function_type) < 0 ||
-        PyModule_AddObjectRef(m, "function_type", (PyObject *)state.function_type) < 0) {
+        PyModule_AddObjectRef(m, "function_type", (PyObject *)state.function_type) < 0 ||
+        __Pyx_Module_DeclareNoGIL(m) < 0) {
         Py_DECREF(m);
         return nullptr;
     }

@@ -32,15 +32,14 @@ static int64_t main_interpreter_id = -1;
 
 // --- create step -----------------------------------------------------------
 
+// The first interpreter to create the module claims it in one step, so two
+// interpreters creating it at once cannot both succeed.
 static int __Pyx_check_single_interpreter() {
     int64_t id = PyInterpreterState_GetID(PyThreadState_Get()->interp);
     if (id == -1)
         return -1;
-    if (main_interpreter_id == -1) {
-        main_interpreter_id = id;
-        return 0;
-    }
-    if (id != main_interpreter_id) {
+    int64_t first = __Pyx_CompareExchangeInt64(&main_interpreter_id, -1, id);
+    if (first != -1 && first != id) {
         PyErr_SetString(PyExc_ImportError,
                         "Interpreter change detected - this module can only be loaded into one "
                         "interpreter per process.");
@@ -241,6 +240,7 @@ static PyMethodDef __pyx_methods[] = {
 static PyModuleDef_Slot __pyx_moduledef_slots[] = {
     {Py_mod_create, __PYX_FUNC(__pyx_pymod_create)},
     {Py_mod_exec, __PYX_FUNC(__pyx_pymod_exec_key)},
+    __PYX_MOD_GIL_SLOT
     {0, nullptr},
 };
 
