@@ -56,22 +56,7 @@ arm64_apt() {
     mkdir -p "$ARM64_APT"/{lists/partial,cache/archives/partial,state,sources.list.d,preferences.d}
     : >"$ARM64_APT/state/status"
     printf 'deb [signed-by=%s] http://deb.debian.org/debian sid main\n' "$kr" >"$ARM64_APT/sources.list"
-    ARM64_APT_OPTS=(
-        -o "Dir::State=$ARM64_APT/state/"
-        -o "Dir::State::Lists=$ARM64_APT/lists/"
-        -o "Dir::State::status=$ARM64_APT/state/status"
-        -o "Dir::Cache=$ARM64_APT/cache/"
-        -o "Dir::Etc::SourceList=$ARM64_APT/sources.list"
-        -o "Dir::Etc::SourceParts=$ARM64_APT/sources.list.d/"
-        -o "Dir::Etc::Preferences=$ARM64_APT/preferences"
-        -o "Dir::Etc::PreferencesParts=$ARM64_APT/preferences.d/"
-        -o APT::Sandbox::User=root
-        -o Acquire::Languages=none
-        -o Acquire::Retries=3
-        -o APT::Architecture=arm64
-        -o APT::Architectures=arm64
-        -q
-    )
+    mapfile -t ARM64_APT_OPTS < <(apt_options "$ARM64_APT" arm64)
     run retry apt-get "${ARM64_APT_OPTS[@]}" update
 }
 
@@ -88,17 +73,7 @@ arm64_build_part() {
     "$build" "$WORK/dest"
     mkdir -p "$(dirname "$folder")"
     mv "$WORK/dest" "$folder"
-    if [ -n "$check" ]; then
-        printf '+ %s %s\n' "$check" "$folder" >>"$LOG"
-        if ! "$check" "$folder" >>"$LOG" 2>&1; then
-            printf '[bootstrap] the last lines of %s:\n' "$LOG" >&2
-            tail -n 40 "$LOG" >&2
-            rm -rf "$folder"
-            die "$folder does not work: $check failed"
-        fi
-    fi
-    printf '%s\n' "$want" >"$folder/.tobrim-stamp"
-    cleanup
+    finish_part "$folder" "$want" "$check"
 }
 
 # --- the cross compiler -------------------------------------------------

@@ -73,6 +73,35 @@ retry() {
 # stamp_is FILE WANT: whether a finished step left that stamp.
 stamp_is() { [ -f "$1" ] && [ "$(cat "$1")" = "$2" ]; }
 
+# finish_part FOLDER WANT [CHECK]: a part's last step once it is built into
+# FOLDER: runs its check (if any) into the log, and on failure shows the
+# log's last lines, removes the folder and stops; then stamps the folder.
+finish_part() {
+    local folder=$1 want=$2 check=${3:-}
+    if [ -n "$check" ]; then
+        printf '+ %s %s\n' "$check" "$folder" >>"$LOG"
+        if ! "$check" "$folder" >>"$LOG" 2>&1; then
+            printf '[bootstrap] the last lines of %s:\n' "$LOG" >&2
+            tail -n 40 "$LOG" >&2
+            rm -rf "$folder"
+            die "$folder does not work: $check failed"
+        fi
+    fi
+    printf '%s\n' "$want" >"$folder/.tobrim-stamp"
+    cleanup
+}
+
+# apt_options DIR ARCHITECTURE: the options of a private apt whose state,
+# lists, cache and sources are in DIR, for packages of that architecture.
+apt_options() {
+    printf '%s\n' -o "Dir::State=$1/state/" -o "Dir::State::Lists=$1/lists/" \
+        -o "Dir::State::status=$1/state/status" -o "Dir::Cache=$1/cache/" \
+        -o "Dir::Etc::SourceList=$1/sources.list" -o "Dir::Etc::SourceParts=$1/sources.list.d/" \
+        -o "Dir::Etc::Preferences=$1/preferences" -o "Dir::Etc::PreferencesParts=$1/preferences.d/" \
+        -o APT::Sandbox::User=root -o Acquire::Languages=none -o Acquire::Retries=3 \
+        -o "APT::Architecture=$2" -o "APT::Architectures=$2" -q
+}
+
 # Serialise concurrent runs sharing one cache.
 exec 9>"$CACHE/.lock"
 flock 9
@@ -111,21 +140,7 @@ deb-src $m sid main
 deb-src $m forky main
 deb-src $m trixie main
 EOF
-    APT_OPTS=(
-        -o "Dir::State=$APTDIR/state/"
-        -o "Dir::State::Lists=$APTDIR/lists/"
-        -o "Dir::State::status=$APTDIR/state/status"
-        -o "Dir::Cache=$APTDIR/cache/"
-        -o "Dir::Etc::SourceList=$APTDIR/sources.list"
-        -o "Dir::Etc::SourceParts=$APTDIR/sources.list.d/"
-        -o "Dir::Etc::Preferences=$APTDIR/preferences"
-        -o "Dir::Etc::PreferencesParts=$APTDIR/preferences.d/"
-        -o APT::Sandbox::User=root
-        -o Acquire::Languages=none
-        -o Acquire::Retries=3
-        -o "APT::Architecture=$(dpkg --print-architecture)"
-        -q
-    )
+    mapfile -t APT_OPTS < <(apt_options "$APTDIR" "$(dpkg --print-architecture)")
     log "updating the private apt lists (sid, forky, trixie)"
     run retry apt-get "${APT_OPTS[@]}" update
     APT_UPDATED=1

@@ -138,17 +138,7 @@ musl_build_part() {
         mv "$WORK/dest$folder" "$folder"
     fi
     [ -d "$folder" ] || die "nothing was installed into $folder"
-    if [ -n "$check" ]; then
-        printf '+ %s %s\n' "$check" "$folder" >>"$LOG"
-        if ! "$check" "$folder" >>"$LOG" 2>&1; then
-            printf '[bootstrap] the last lines of %s:\n' "$LOG" >&2
-            tail -n 40 "$LOG" >&2
-            rm -rf "$folder"
-            die "$folder does not work: $check failed"
-        fi
-    fi
-    printf '%s\n' "$want" >"$folder/.tobrim-stamp"
-    cleanup
+    finish_part "$folder" "$want" "$check"
 }
 
 # stamp_id FOLDER: a short name for a finished part's stamp, for the stamps
